@@ -1,0 +1,46 @@
+#pragma once
+
+#include "scpi.h"
+
+#include <QByteArray>
+
+#include <optional>
+
+class Generator;
+
+namespace rfgen {
+
+// Runs a client's command lines on a generator through the same driver
+// operations as the front panel; refusals go to the client's own error queue.
+// Values are in interface units: VOLT in volts for every model, POW in dBm.
+class CommandEngine {
+public:
+    explicit CommandEngine(Generator *generator);
+
+    // Runs one line; returns the reply line, or a null array when the line held
+    // no query.
+    QByteArray execute(const QByteArray &line);
+    scpi::ErrorQueue &errors() { return queue; }
+
+private:
+    struct SweepSettings {
+        std::optional<double> start, stop, step, period;
+    };
+
+    Generator *generator;
+    scpi::ErrorQueue queue;
+    SweepSettings sweep;
+
+    void run(const scpi::Command &command, QList<QByteArray> &fields);
+    bool runLocal(const scpi::Command &command, QList<QByteArray> &fields);
+    void runQuery(scpi::Header header, QList<QByteArray> &fields);
+    void runSetting(const scpi::Command &command);
+    void setNumber(scpi::Header header, double value);
+    void setSwitch(scpi::Header header, bool on);
+    void setKeyword(scpi::Header header, const QByteArray &word);
+    void startSweep();
+    void reset();
+    QByteArray readInstrument(const QByteArray &query);
+};
+
+} // namespace rfgen

@@ -1,0 +1,501 @@
+#include "generator_p.h"
+
+#include "remoteserver.h"
+#include "scpi.h"
+
+#include <algorithm>
+#include <cmath>
+
+Q_LOGGING_CATEGORY(lcIo, "rfgen.io")
+
+using namespace rfgen;
+
+namespace {
+constexpr int replyTimeoutMs = 500;
+constexpr int pollIdleMs = 1000;
+constexpr int maxBufferBytes = 4096;
+const char *const levelModes[] = {"AMPL", "ATT"};
+const char *const fmKinds[] = {"UP", "DOWN", "HOP"};
+const QString noAnswerText = QStringLiteral("Генератор не отвечает");
+const QString openFailedText = QStringLiteral("Не удалось открыть порт");
+} // namespace
+
+GeneratorPrivate::GeneratorPrivate(Generator *owner) : q(owner) {
+    pollTimer.setSingleShot(true);
+    pollTimer.setInterval(pollIdleMs);
+    replyTimer.setSingleShot(true);
+    QObject::connect(&pollTimer, &QTimer::timeout, this, [this] { startAsync(Pending::Poll); });
+    QObject::connect(&replyTimer, &QTimer::timeout, this, &GeneratorPrivate::onReplyTimeout);
+}
+
+GeneratorPrivate::~GeneratorPrivate() { closeLink(); }
+
+void GeneratorPrivate::open(const QSerialPortInfo &info) {
+    closeLink();
+    portName = info.portName();
+    port = new QSerialPort(info, this);
+    port->setBaudRate(QSerialPort::Baud115200);
+    port->setDataBits(QSerialPort::Data8);
+    port->setParity(QSerialPort::NoParity);
+    port->setStopBits(QSerialPort::OneStop);
+    port->setFlowControl(QSerialPort::NoFlowControl);
+    if (!port->open(QIODevice::ReadWrite)) {
+        delete port;
+        port = nullptr;
+        // Reported after connect() has returned, never from inside it.
+        QTimer::singleShot(0, q, [q = q] {
+            emit q->error(openFailedText);
+            emit q->disconnected();
+        });
+        return;
+    }
+    QObject::connect(port, &QSerialPort::readyRead, this, &GeneratorPrivate::onReadyRead);
+    QObject::connect(port, &QSerialPort::errorOccurred, this, &GeneratorPrivate::onPortError);
+    last = LastKnown();
+    missedPolls = 0;
+    outage = false;
+    startAsync(Pending::Identify);
+}
+
+void GeneratorPrivate::closeLink() {
+    pollTimer.stop();
+    replyTimer.stop();
+    pending = Pending::None;
+    buffer.clear();
+    identification.clear();
+    if (!port)
+        return;
+    QSerialPort *old = port;
+    port = nullptr;
+    old->disconnect(this);
+    old->close();
+    old->deleteLater();
+}
+
+void GeneratorPrivate::loseLink() {
+    if (!port)
+        return; // this link's loss was already reported
+    closeLink();
+    emit q->disconnected();
+}
+
+void GeneratorPrivate::onPortError(QSerialPort::SerialPortError error) {
+    // A pty rejects some serial ioctls; a timeout is not a broken link.
+    if (error == QSerialPort::NoError || error == QSerialPort::UnsupportedOperationError ||
+        error == QSerialPort::TimeoutError)
+        return;
+    if (inSync) {
+        lossDuringSync = true;
+        return;
+    }
+    // After a hang-up the port reports ReadError in a tight loop until closed.
+    loseLink();
+}
+
+void GeneratorPrivate::writeLine(const QByteArray &line, bool logIt) {
+    if (verbose && logIt)
+        qCInfo(lcIo).noquote() << portName << "<<" << line;
+    port->write(line + '\n');
+    port->flush();
+}
+
+bool GeneratorPrivate::takeLine(QByteArray &line) {
+    const int end = buffer.indexOf('\n');
+    if (end < 0) {
+        if (buffer.size() > maxBufferBytes)
+            buffer.clear(); // noise without line ends
+        return false;
+    }
+    line = buffer.left(end);
+    buffer.remove(0, end + 1);
+    if (line.endsWith('\r'))
+        line.chop(1);
+    return true;
+}
+
+bool GeneratorPrivate::readLineSync(QByteArray &line, QDeadlineTimer deadline) {
+    bool got = takeLine(line);
+    while (!got && port && !lossDuringSync && !deadline.hasExpired()) {
+        if (port->waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime()))))
+            buffer += port->readAll();
+        got = takeLine(line);
+    }
+    return got;
+}
+
+void GeneratorPrivate::finishPending() {
+    if (pending == Pending::None || !port)
+        return;
+    replyTimer.stop();
+    QByteArray line;
+    if (readLineSync(line, pendingDeadline))
+        handleAsyncReply(line);
+    else if (!lossDuringSync)
+        missedReply();
+}
+
+bool GeneratorPrivate::transact(const QByteArray &line, QByteArray *reply) {
+    if (!port)
+        return false;
+    inSync = true;
+    pollTimer.stop();
+    finishPending();
+    bool answered = false;
+    if (port && !lossDuringSync) {
+        writeLine(line, true);
+        answered = !reply || readLineSync(*reply, QDeadlineTimer(replyTimeoutMs));
+        if (reply && answered && verbose)
+            qCInfo(lcIo).noquote() << portName << ">>" << *reply;
+    }
+    inSync = false;
+    if (lossDuringSync) {
+        lossDuringSync = false;
+        QTimer::singleShot(0, this, &GeneratorPrivate::loseLink);
+        return false;
+    }
+    if (answered)
+        outage = false;
+    else
+        noAnswer();
+    if (pending == Pending::None && port)
+        pollTimer.start(firstPollDue ? 0 : pollIdleMs);
+    firstPollDue = false;
+    return answered;
+}
+
+bool GeneratorPrivate::setAndReadBack(const QByteArray &header, double value, double &answer) {
+    QByteArray reply;
+    const QByteArray line = header + ' ' + scpi::formatNumber(value) + ';' + header + '?';
+    return transact(line, &reply) && scpi::parseNumber(reply, answer);
+}
+
+void GeneratorPrivate::noAnswer() {
+    if (outage)
+        return;
+    outage = true;
+    emit q->error(noAnswerText);
+}
+
+void GeneratorPrivate::startAsync(Pending kind) {
+    if (!port || pending != Pending::None)
+        return;
+    pending = kind;
+    writeLine(kind == Pending::Identify ? QByteArray("*IDN?") : pollLine(),
+              kind == Pending::Identify);
+    pendingDeadline = QDeadlineTimer(replyTimeoutMs);
+    replyTimer.start(replyTimeoutMs);
+}
+
+QByteArray GeneratorPrivate::pollLine() const {
+    return spec->levelInDbm ? "FREQ?;POW?;ATT?;OUTP?;FM:PER?" : "FREQ?;VOLT?;ATT?;OUTP?;FM:PER?";
+}
+
+void GeneratorPrivate::onReadyRead() {
+    if (inSync || !port)
+        return; // the synchronous reader takes the bytes
+    buffer += port->readAll();
+    QByteArray line;
+    while (port && takeLine(line)) {
+        if (pending == Pending::None)
+            continue; // a stray line, e.g. a late answer to a timed-out call
+        replyTimer.stop();
+        handleAsyncReply(line);
+    }
+}
+
+void GeneratorPrivate::handleAsyncReply(const QByteArray &line) {
+    const Pending kind = pending;
+    pending = Pending::None;
+    if (kind == Pending::Identify) {
+        if (verbose)
+            qCInfo(lcIo).noquote() << portName << ">>" << line;
+        identification = line;
+        missedPolls = 0;
+        sendHeldModes();
+        // The first poll follows at once and reports every value.
+        if (!inSync)
+            startAsync(Pending::Poll);
+        else
+            firstPollDue = true;
+        return;
+    }
+    if (!applyPollReply(line)) {
+        missedReply();
+        return;
+    }
+    if (!inSync)
+        pollTimer.start(pollIdleMs);
+}
+
+void GeneratorPrivate::sendHeldModes() {
+    writeLine(QByteArray("LEV:MODE ") + levelModes[levelControl] + ";FM:MODE " + fmKinds[fmMode],
+              true);
+}
+
+void GeneratorPrivate::onReplyTimeout() {
+    pending = Pending::None;
+    missedReply();
+}
+
+void GeneratorPrivate::missedReply() {
+    pending = Pending::None;
+    if (++missedPolls >= 2) {
+        if (inSync)
+            lossDuringSync = true;
+        else
+            loseLink();
+        return;
+    }
+    if (!inSync)
+        pollTimer.start(pollIdleMs);
+}
+
+// Inside a synchronous call a poll answer only proves the link alive: its values
+// are dropped, so no report interrupts the caller, and the next poll catches up.
+bool GeneratorPrivate::applyPollReply(const QByteArray &line) {
+    const QList<QByteArray> fields = line.split(';');
+    double values[5];
+    if (fields.size() != 5)
+        return false;
+    for (int i = 0; i < 5; ++i)
+        if (!scpi::parseNumber(fields.at(i), values[i]))
+            return false;
+    missedPolls = 0;
+    outage = false;
+    if (inSync)
+        return true;
+    LastKnown now;
+    now.frequency = values[0];
+    now.amplitude = spec->levelInDbm ? dbmToVolts(values[1]) : values[1];
+    now.attenuation = values[2];
+    now.state = values[3] != 0;
+    now.period = values[4];
+    reportChanges(now);
+    return true;
+}
+
+void GeneratorPrivate::reportChanges(const LastKnown &now) {
+    const LastKnown before = last;
+    last = now;
+    if (before.frequency != now.frequency)
+        emit q->newFrequency(*now.frequency);
+    if (before.amplitude != now.amplitude)
+        emit q->newAmplitude(*now.amplitude);
+    if (before.attenuation != now.attenuation)
+        emit q->newAttenuation(*now.attenuation);
+    if (before.state != now.state)
+        emit q->newState(*now.state);
+    if (before.period != now.period)
+        emit q->newTFm(*now.period);
+}
+
+// ---------------------------------------------------------------- Generator
+
+Generator::Generator(QObject *parent) : QObject(parent), d(std::make_unique<GeneratorPrivate>(this)) {}
+
+Generator::~Generator() = default;
+
+QList<QSerialPortInfo> Generator::getAvailablePorts() {
+    QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    std::sort(ports.begin(), ports.end(), [](const QSerialPortInfo &a, const QSerialPortInfo &b) {
+        return a.portName() < b.portName();
+    });
+    return ports;
+}
+
+void Generator::openLink(const QSerialPortInfo &port) {
+    d->spec = modelSpec(modelCode());
+    d->open(port);
+}
+
+void Generator::enableVerbose(bool on) { d->verbose = on; }
+bool Generator::isVerbose() const { return d->verbose; }
+bool Generator::isConnected() const { return d->port != nullptr; }
+QString Generator::portName() const { return d->portName; }
+QString Generator::identification() const { return QString::fromLatin1(d->identification); }
+
+static bool isFinite(double value) { return std::isfinite(value); }
+
+bool Generator::setState(bool on) {
+    QByteArray reply;
+    if (!d->transact(on ? "OUTP ON;OUTP?" : "OUTP OFF;OUTP?", &reply))
+        return false;
+    const bool held = reply.trimmed() == "1";
+    d->last.state = held;
+    return held == on;
+}
+
+bool Generator::setFrequency(double &hz) {
+    const ModelSpec *spec = modelSpec(modelCode());
+    if (!isFinite(hz))
+        return false;
+    const double rounded = roundToStep(hz, gridStepHz(d->grid));
+    if (rounded < spec->minFrequencyHz || rounded > spec->maxFrequencyHz)
+        return false;
+    double answer = 0;
+    if (!d->setAndReadBack("FREQ", rounded, answer))
+        return false;
+    hz = answer;
+    d->last.frequency = answer;
+    return withinHalfStep(answer, rounded, frequencyResolutionHz);
+}
+
+bool Generator::setAmplitude(double &volts) {
+    const ModelSpec *spec = modelSpec(modelCode());
+    if (!isFinite(volts) || (spec->levelInDbm && volts <= 0))
+        return false;
+    const double level =
+        roundToStep(spec->levelInDbm ? voltsToDbm(volts) : volts, spec->levelStep);
+    if (level < spec->minLevel - 1e-9 || level > spec->maxLevel + 1e-9)
+        return false;
+    double answer = 0;
+    if (!d->setAndReadBack(spec->levelInDbm ? "POW" : "VOLT", level, answer))
+        return false;
+    volts = spec->levelInDbm ? dbmToVolts(answer) : answer;
+    d->last.amplitude = volts;
+    return withinHalfStep(answer, level, spec->levelStep);
+}
+
+bool Generator::setAttenuation(double &dB) {
+    const ModelSpec *spec = modelSpec(modelCode());
+    if (!isFinite(dB))
+        return false;
+    const double rounded = roundToStep(dB, spec->attenuationStepDb);
+    if (rounded < 0 || rounded > spec->maxAttenuationDb + 1e-9)
+        return false;
+    double answer = 0;
+    if (!d->setAndReadBack("ATT", rounded, answer))
+        return false;
+    dB = answer;
+    d->last.attenuation = answer;
+    return withinHalfStep(answer, rounded, spec->attenuationStepDb);
+}
+
+void Generator::setFrequencyGrid(int index) {
+    if (index >= 0 && index < gridCount)
+        d->grid = index;
+}
+
+int Generator::getFrequencyGrid() { return d->grid; }
+
+void Generator::setLevelControl(int control) {
+    if (control != 0 && control != 1)
+        return;
+    d->levelControl = control;
+    if (d->port)
+        d->transact(QByteArray("LEV:MODE ") + levelModes[control], nullptr);
+}
+
+int Generator::getLevelControl() { return d->levelControl; }
+
+void Generator::setFmMode(int kind) {
+    if (kind < 0 || kind > 2)
+        return;
+    d->fmMode = kind;
+    if (d->port)
+        d->transact(QByteArray("FM:MODE ") + fmKinds[kind], nullptr);
+}
+
+int Generator::getFmMode() const { return d->fmMode; }
+
+namespace {
+struct Sweep {
+    double start, stop, step, period;
+};
+
+bool sweepAcceptable(const ModelSpec &spec, double gridStep, const Sweep &s) {
+    for (double v : {s.start, s.stop, s.step, s.period})
+        if (!std::isfinite(v))
+            return false;
+    const auto inRange = [&](double hz) {
+        return hz >= spec.minFrequencyHz && hz <= spec.maxFrequencyHz;
+    };
+    return inRange(s.start) && inRange(s.stop) && s.start < s.stop && s.step >= gridStep &&
+           s.step <= s.stop - s.start && s.period >= minFmPeriodS && s.period <= maxFmPeriodS &&
+           fmPointCount(s.start, s.stop, s.step) <= maxFmPoints;
+}
+
+bool parseSweepReply(const QByteArray &reply, Sweep &answer, bool &running) {
+    const QList<QByteArray> f = reply.split(';');
+    double state = 0;
+    return f.size() == 5 && scpi::parseNumber(f[0], answer.start) &&
+           scpi::parseNumber(f[1], answer.stop) && scpi::parseNumber(f[2], answer.step) &&
+           scpi::parseNumber(f[3], answer.period) && scpi::parseNumber(f[4], state) &&
+           ((running = state != 0), true);
+}
+} // namespace
+
+bool Generator::startFm(double &startHz, double &stopHz, double &stepHz, double &periodS) {
+    const ModelSpec *spec = modelSpec(modelCode());
+    const double gridStep = gridStepHz(d->grid);
+    if (!sweepAcceptable(*spec, gridStep, {startHz, stopHz, stepHz, periodS}))
+        return false;
+    const Sweep sent{roundToStep(startHz, gridStep), roundToStep(stopHz, gridStep),
+                     roundToStep(stepHz, gridStep), roundToStep(periodS, fmPeriodStepS)};
+    if (!sweepAcceptable(*spec, gridStep, sent))
+        return false;
+    using scpi::formatNumber;
+    const QByteArray line = QByteArray("FM:MODE ") + fmKinds[d->fmMode] +
+                            ";FM:STAR " + formatNumber(sent.start) + ";FM:STOP " +
+                            formatNumber(sent.stop) + ";FM:STEP " + formatNumber(sent.step) +
+                            ";FM:PER " + formatNumber(sent.period) +
+                            ";FM:STAT ON;FM:STAR?;FM:STOP?;FM:STEP?;FM:PER?;FM:STAT?";
+    QByteArray reply;
+    Sweep answer{};
+    bool running = false;
+    if (!d->transact(line, &reply) || !parseSweepReply(reply, answer, running))
+        return false;
+    startHz = answer.start;
+    stopHz = answer.stop;
+    stepHz = answer.step;
+    periodS = answer.period;
+    d->last.period = answer.period;
+    return running && withinHalfStep(answer.start, sent.start, frequencyResolutionHz) &&
+           withinHalfStep(answer.stop, sent.stop, frequencyResolutionHz) &&
+           withinHalfStep(answer.step, sent.step, frequencyResolutionHz) &&
+           withinHalfStep(answer.period, sent.period, fmPeriodStepS);
+}
+
+void Generator::stopFm() { d->transact("FM:STAT OFF", nullptr); }
+
+bool Generator::query(const QByteArray &line, QByteArray &reply) {
+    return d->transact(line, &reply);
+}
+
+bool Generator::send(const QByteArray &line) { return d->transact(line, nullptr); }
+
+// ------------------------------------------------------------------- models
+
+Orvex::Orvex(QObject *parent) : Generator(parent) {}
+void Orvex::connect(QSerialPortInfo &port) { openLink(port); }
+int Orvex::modelCode() const { return OrvexModel; }
+
+Quendt::Quendt(QObject *parent) : Orvex(parent) {}
+int Quendt::modelCode() const { return QuendtModel; }
+
+Pylar::Pylar(QObject *parent) : Generator(parent) {}
+void Pylar::connect(QSerialPortInfo &port) { openLink(port); }
+int Pylar::modelCode() const { return PylarModel; }
+
+// ------------------------------------------------------------ remote control
+
+void Generator::setTcpPort(int port) {
+    if (port >= 1 && port <= 65535)
+        d->tcpPort = port;
+}
+
+int Generator::getTcpPort() const { return d->tcpPort; }
+
+void Generator::startServer() {
+    if (!d->server)
+        d->server = std::make_unique<RemoteServer>(this);
+    if (!d->server->listen(d->tcpPort))
+        emit error(QStringLiteral("Не удалось запустить сервер на порту %1").arg(d->tcpPort));
+}
+
+void Generator::stopServer() {
+    if (d->server)
+        d->server->close();
+}
+
+bool Generator::isServerListening() const { return d->server && d->server->isListening(); }

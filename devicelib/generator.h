@@ -1,0 +1,109 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QSerialPortInfo>
+#include <QString>
+
+#include <memory>
+
+class GeneratorPrivate;
+
+// Base of the instrument drivers. All calls come from the GUI thread; set
+// operations are synchronous and bounded (500 ms), everything else is driven
+// by the event loop.
+class Generator : public QObject {
+    Q_OBJECT
+
+public:
+    explicit Generator(QObject *parent = nullptr);
+    ~Generator() override;
+
+    // Virtual operations, in this order.
+    virtual bool setState(bool on);
+    virtual bool setAmplitude(double &volts);
+    virtual bool setAttenuation(double &dB);
+    virtual bool setFrequency(double &hz);
+    virtual void setFrequencyGrid(int index);
+    virtual int getFrequencyGrid();
+    virtual int modelCode() const = 0;
+    virtual void setLevelControl(int control);
+    virtual int getLevelControl();
+
+    static QList<QSerialPortInfo> getAvailablePorts();
+
+    void enableVerbose(bool on);
+    bool isVerbose() const;
+    bool isConnected() const;
+    QString portName() const;
+
+    void setFmMode(int kind);
+    int getFmMode() const;
+    bool startFm(double &startHz, double &stopHz, double &stepHz, double &periodS);
+    void stopFm();
+
+    void setTcpPort(int port);
+    int getTcpPort() const;
+    void startServer();
+    void stopServer();
+    bool isServerListening() const;
+
+    // Identification reply of the connected instrument, empty while unknown.
+    QString identification() const;
+
+    // Runs one query line on the instrument (for the command engine); returns
+    // false when no answer arrived in time. Not for the panel.
+    bool query(const QByteArray &line, QByteArray &reply);
+    // Sends a line that expects no answer.
+    bool send(const QByteArray &line);
+
+signals:
+    void error(QString message);
+    void disconnected();
+    void newFrequency(double hz);
+    void newAmplitude(double volts);
+    void newAttenuation(double dB);
+    void newTFm(double seconds);
+    void newState(bool on);
+    void netControl(bool remote);
+
+protected:
+    void openLink(const QSerialPortInfo &port);
+
+private:
+    friend class GeneratorPrivate;
+    std::unique_ptr<GeneratorPrivate> d;
+};
+
+class Orvex : public Generator {
+    Q_OBJECT
+public:
+    explicit Orvex(QObject *parent = nullptr);
+    void connect(QSerialPortInfo &port);
+    int modelCode() const override;
+};
+
+class Quendt : public Orvex {
+    Q_OBJECT
+public:
+    explicit Quendt(QObject *parent = nullptr);
+    int modelCode() const override;
+};
+
+class Pylar : public Generator {
+    Q_OBJECT
+public:
+    explicit Pylar(QObject *parent = nullptr);
+    void connect(QSerialPortInfo &port);
+    int modelCode() const override;
+};
+
+class Searcher {
+public:
+    // Probes every port at once (150 ms bound). Returns the number of
+    // recognised instruments; with exactly one, fills port and model; otherwise
+    // model is -1 (port kept as given with two or more).
+    static int autosearch(QSerialPortInfo &port, int &model);
+    // Probes one port; stores the model code (-1 when not recognised).
+    static bool determineModel(QSerialPortInfo port, int &model);
+};

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "generator.h"
+#include "models.h"
+
+#include <QDeadlineTimer>
+#include <QLoggingCategory>
+#include <QSerialPort>
+#include <QTimer>
+
+#include <optional>
+
+Q_DECLARE_LOGGING_CATEGORY(lcIo)
+
+namespace rfgen {
+class RemoteServer;
+}
+
+// The serial link and the state the driver keeps about the instrument.
+class GeneratorPrivate : public QObject {
+    Q_OBJECT
+public:
+    explicit GeneratorPrivate(Generator *owner);
+    ~GeneratorPrivate() override;
+
+    enum class Pending { None, Identify, Poll };
+
+    struct LastKnown {
+        std::optional<double> frequency, amplitude, attenuation, period;
+        std::optional<bool> state;
+    };
+
+    Generator *q;
+    const rfgen::ModelSpec *spec = nullptr;
+    QSerialPort *port = nullptr;
+    QString portName;
+    QByteArray buffer;
+    QByteArray identification;
+    bool verbose = false;
+    int grid = rfgen::defaultGridIndex;
+    int levelControl = 0;
+    int fmMode = 0;
+    int tcpPort = 5025;
+    LastKnown last;
+    Pending pending = Pending::None;
+    QDeadlineTimer pendingDeadline;
+    QTimer pollTimer;
+    QTimer replyTimer;
+    int missedPolls = 0;
+    bool outage = false;
+    bool inSync = false;
+    bool lossDuringSync = false;
+    bool firstPollDue = false;
+    std::unique_ptr<rfgen::RemoteServer> server;
+
+    void open(const QSerialPortInfo &info);
+    void closeLink();
+    void loseLink();
+    // One line out and, when reply is given, one line back within 500 ms.
+    bool transact(const QByteArray &line, QByteArray *reply);
+    // Sends a setting with its read-back query and returns the answered number.
+    bool setAndReadBack(const QByteArray &header, double value, double &answer);
+
+private:
+    void writeLine(const QByteArray &line, bool logIt);
+    bool takeLine(QByteArray &line);
+    bool readLineSync(QByteArray &line, QDeadlineTimer deadline);
+    void finishPending();
+    void startAsync(Pending kind);
+    void onReadyRead();
+    void onReplyTimeout();
+    void onPortError(QSerialPort::SerialPortError error);
+    void handleAsyncReply(const QByteArray &line);
+    void missedReply();
+    bool applyPollReply(const QByteArray &line);
+    void reportChanges(const LastKnown &now);
+    void noAnswer();
+    void sendHeldModes();
+    QByteArray pollLine() const;
+};

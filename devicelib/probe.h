@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QSerialPortInfo>
+
+namespace rfgen {
+
+struct ProbeResult {
+    QSerialPortInfo info;
+    int model = -1;             // model code, -1 when not recognised
+    QByteArray identification;  // first reply line, empty when none
+};
+
+// Asks every port for its identification at once, for at most 150 ms in all.
+// Ports that cannot be opened and Bluetooth serial ports are left out.
+QList<ProbeResult> probePorts(const QList<QSerialPortInfo> &ports);
+
+} // namespace rfgen

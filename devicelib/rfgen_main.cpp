@@ -1,0 +1,245 @@
+// rfgen: list instruments, bridge one to the network, or send it commands.
+#include "commandengine.h"
+#include "generator.h"
+#include "models.h"
+#include "probe.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <unistd.h>
+
+using namespace rfgen;
+
+namespace {
+
+const char usageText[] =
+    "Usage: rfgen list\n"
+    "       rfgen serve [--port N] [--device PORT]\n"
+    "       rfgen send [--device PORT] COMMAND...\n"
+    "\n"
+    "  list    probe every serial port and print PORT<TAB>MODEL<TAB>IDN\n"
+    "  serve   connect to the instrument and serve remote-control clients on TCP\n"
+    "          port N (default 5025); reconnects after a link loss\n"
+    "  send    run each COMMAND line on the instrument, print query replies;\n"
+    "          errors go to standard error (exit 1), no instrument: exit 2\n"
+    "\n"
+    "  --help     show this text\n"
+    "  --version  show the version\n";
+
+int usageError(const QString &message) {
+    std::fprintf(stderr, "rfgen: %s\n%s", qPrintable(message), usageText);
+    return 2;
+}
+
+struct Options {
+    QString verb;
+    int tcpPort = 5025;
+    QString device;
+    QStringList commands;
+};
+
+bool parseOptions(const QStringList &args, Options &options, QString &problem) {
+    options.verb = args.value(1);
+    for (int i = 2; i < args.size(); ++i) {
+        const QString arg = args.at(i);
+        const bool takesValue = arg == "--port" || arg == "--device";
+        if (takesValue && i + 1 >= args.size()) {
+            problem = arg + " needs a value";
+            return false;
+        }
+        if (arg == "--port" && options.verb == "serve") {
+            bool ok = false;
+            options.tcpPort = args.at(++i).toInt(&ok);
+            if (!ok || options.tcpPort < 1 || options.tcpPort > 65535) {
+                problem = "port must be 1..65535";
+                return false;
+            }
+        } else if (arg == "--device" && options.verb != "list") {
+            options.device = args.at(++i);
+        } else if (options.verb == "send" && !arg.startsWith("--")) {
+            options.commands.append(arg);
+        } else {
+            problem = "unexpected argument " + arg;
+            return false;
+        }
+    }
+    if (options.verb == "send" && options.commands.isEmpty()) {
+        problem = "send needs at least one COMMAND";
+        return false;
+    }
+    return true;
+}
+
+QString modelName(int model) {
+    const ModelSpec *spec = modelSpec(model);
+    return spec ? QString::fromLatin1(spec->driverName) : QStringLiteral("-");
+}
+
+int runList() {
+    const QList<ProbeResult> results = probePorts(Generator::getAvailablePorts());
+    for (const ProbeResult &r : results) {
+        const QByteArray idn = r.identification.isEmpty() ? QByteArray("-") : r.identification;
+        std::printf("%s\t%s\t%s\n", qPrintable(r.info.portName()), qPrintable(modelName(r.model)),
+                    idn.constData());
+    }
+    return 0;
+}
+
+// Finds the instrument to use: the given port, or the one recognised instrument.
+bool findInstrument(const QString &device, QSerialPortInfo &port, int &model) {
+    if (device.isEmpty())
+        return Searcher::autosearch(port, model) == 1 && modelSpec(model);
+    port = QSerialPortInfo(device);
+    Searcher::determineModel(port, model);
+    return modelSpec(model) != nullptr;
+}
+
+std::unique_ptr<Generator> makeDriver(int model, QSerialPortInfo &port) {
+    if (model == PylarModel) {
+        auto pylar = std::make_unique<Pylar>();
+        pylar->connect(port);
+        return pylar;
+    }
+    std::unique_ptr<Orvex> orvex =
+        model == QuendtModel ? std::make_unique<Quendt>() : std::make_unique<Orvex>();
+    orvex->connect(port);
+    return orvex;
+}
+
+int runSend(const Options &options) {
+    QSerialPortInfo port;
+    int model = NoModel;
+    if (!findInstrument(options.device, port, model)) {
+        std::fprintf(stderr, "rfgen: no instrument found\n");
+        return 2;
+    }
+    std::unique_ptr<Generator> driver = makeDriver(model, port);
+    QObject::connect(driver.get(), &Generator::error, [](const QString &text) {
+        std::fprintf(stderr, "rfgen: %s\n", qPrintable(text));
+    });
+    driver->query("*OPC?", *std::make_unique<QByteArray>()); // waits for the identification
+    CommandEngine engine(driver.get());
+    bool anyError = !driver->isConnected();
+    for (const QString &line : options.commands) {
+        const QByteArray reply = engine.execute(line.toLatin1());
+        if (!reply.isNull())
+            std::printf("%s\n", reply.constData());
+    }
+    for (int code = engine.errors().pop(); code != scpi::NoError; code = engine.errors().pop()) {
+        std::fprintf(stderr, "%s\n", scpi::errorReply(code).constData());
+        anyError = true;
+    }
+    std::fflush(stdout);
+    return anyError ? 1 : 0;
+}
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+}
+
+// The headless bridge: serve clients, reconnect after a loss, stop cleanly.
+class Bridge : public QObject {
+public:
+    explicit Bridge(const Options &options) : options(options) {
+        retry.setInterval(500);
+        QObject::connect(&retry, &QTimer::timeout, this, [this] { tryConnect(); });
+    }
+
+    void start() {
+        tryConnect();
+        if (!driver)
+            retry.start();
+    }
+
+    void stop() {
+        if (driver && driver->isConnected())
+            driver->setState(false);
+        if (driver)
+            driver->stopServer();
+        QCoreApplication::exit(0);
+    }
+
+private:
+    Options options;
+    QTimer retry;
+    std::unique_ptr<Generator> driver;
+    bool announced = false;
+
+    void tryConnect() {
+        QSerialPortInfo port;
+        int model = NoModel;
+        if (!findInstrument(options.device, port, model))
+            return;
+        retry.stop();
+        if (driver)
+            driver->stopServer();
+        driver = makeDriver(model, port);
+        QObject::connect(driver.get(), &Generator::disconnected, this, [this] { retry.start(); });
+        QObject::connect(driver.get(), &Generator::error, this, [](const QString &text) {
+            std::fprintf(stderr, "rfgen: %s\n", qPrintable(text));
+        });
+        driver->setTcpPort(options.tcpPort);
+        driver->startServer();
+        if (!driver->isServerListening()) {
+            QCoreApplication::exit(1);
+            return;
+        }
+        if (!announced)
+            std::printf("listening on %d\n", options.tcpPort);
+        std::fflush(stdout);
+        announced = true;
+        std::fprintf(stderr, "rfgen: serving %s on %s\n", qPrintable(modelName(model)),
+                     qPrintable(port.portName()));
+    }
+};
+
+int runServe(const Options &options) {
+    if (::pipe(signalPipe) != 0)
+        return 1;
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    Bridge bridge(options);
+    QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, &bridge, [&bridge] { bridge.stop(); });
+    QTimer::singleShot(0, &bridge, [&bridge] { bridge.start(); });
+    return QCoreApplication::exec();
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("rfgen");
+    QCoreApplication::setApplicationVersion(PROJECT_VERSION_TEXT);
+    const QStringList args = app.arguments();
+    if (args.contains("--help")) {
+        std::printf("%s", usageText);
+        return 0;
+    }
+    if (args.contains("--version")) {
+        std::printf("rfgen %s\n", PROJECT_VERSION_TEXT);
+        return 0;
+    }
+    Options options;
+    QString problem;
+    if (args.size() < 2)
+        return usageError("no command given");
+    if (options.verb = args.at(1); options.verb != "list" && options.verb != "serve" &&
+                                   options.verb != "send")
+        return usageError("unknown command " + options.verb);
+    if (!parseOptions(args, options, problem))
+        return usageError(problem);
+    if (options.verb == "list")
+        return runList();
+    if (options.verb == "send")
+        return runSend(options);
+    return runServe(options);
+}
