@@ -114,7 +114,11 @@ std::unique_ptr<Generator> makeDriver(int model, QSerialPortInfo &port) {
 int runSend(const Options &options) {
     QSerialPortInfo port;
     int model = NoModel;
-    if (!findInstrument(options.device, port, model)) {
+    // A few tries: a device plugged in a moment ago may not answer the first probe.
+    bool found = false;
+    for (int attempt = 0; attempt < 3 && !found; ++attempt)
+        found = findInstrument(options.device, port, model);
+    if (!found) {
         std::fprintf(stderr, "rfgen: no instrument found\n");
         return 2;
     }
@@ -122,7 +126,8 @@ int runSend(const Options &options) {
     QObject::connect(driver.get(), &Generator::error, [](const QString &text) {
         std::fprintf(stderr, "rfgen: %s\n", qPrintable(text));
     });
-    driver->query("*OPC?", *std::make_unique<QByteArray>()); // waits for the identification
+    QByteArray ignored;
+    driver->query("*OPC?", ignored); // also waits for the identification
     CommandEngine engine(driver.get());
     bool anyError = !driver->isConnected();
     for (const QString &line : options.commands) {
