@@ -293,7 +293,12 @@ void GeneratorPrivate::reportChanges(const LastKnown &now) {
 
 Generator::Generator(QObject *parent) : QObject(parent), d(std::make_unique<GeneratorPrivate>(this)) {}
 
-Generator::~Generator() = default;
+Generator::~Generator() {
+    // Closing the server and the link must not call back into an owner that
+    // is being torn down.
+    blockSignals(true);
+    d.reset();
+}
 
 QList<QSerialPortInfo> Generator::getAvailablePorts() {
     QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();

@@ -80,12 +80,18 @@ QString modelName(int model) {
     return spec ? QString::fromLatin1(spec->driverName) : QStringLiteral("-");
 }
 
+// One line per port; ports that could not be opened show as unrecognised.
 int runList() {
-    const QList<ProbeResult> results = probePorts(Generator::getAvailablePorts());
-    for (const ProbeResult &r : results) {
-        const QByteArray idn = r.identification.isEmpty() ? QByteArray("-") : r.identification;
-        std::printf("%s\t%s\t%s\n", qPrintable(r.info.portName()), qPrintable(modelName(r.model)),
-                    idn.constData());
+    const QList<QSerialPortInfo> ports = Generator::getAvailablePorts();
+    const QList<ProbeResult> results = probePorts(ports);
+    for (const QSerialPortInfo &port : ports) {
+        ProbeResult found{port, NoModel, QByteArray()};
+        for (const ProbeResult &r : results)
+            if (r.info.portName() == port.portName())
+                found = r;
+        const QByteArray idn = found.identification.isEmpty() ? "-" : found.identification;
+        std::printf("%s\t%s\t%s\n", qPrintable(port.portName()),
+                    qPrintable(modelName(found.model)), idn.constData());
     }
     return 0;
 }
@@ -97,6 +103,13 @@ bool findInstrument(const QString &device, QSerialPortInfo &port, int &model) {
     port = QSerialPortInfo(device);
     Searcher::determineModel(port, model);
     return modelSpec(model) != nullptr;
+}
+
+void connectDriver(Generator &driver, QSerialPortInfo &port) {
+    if (auto *pylar = qobject_cast<Pylar *>(&driver))
+        pylar->connect(port);
+    else if (auto *orvex = qobject_cast<Orvex *>(&driver))
+        orvex->connect(port);
 }
 
 std::unique_ptr<Generator> makeDriver(int model, QSerialPortInfo &port) {
@@ -184,8 +197,10 @@ private:
         if (!findInstrument(options.device, port, model))
             return;
         retry.stop();
-        if (driver)
-            driver->stopServer();
+        if (driver && driver->modelCode() == model) {
+            connectDriver(*driver, port); // clients stay connected
+            return;
+        }
         driver = makeDriver(model, port);
         QObject::connect(driver.get(), &Generator::disconnected, this, [this] { retry.start(); });
         QObject::connect(driver.get(), &Generator::error, this, [](const QString &text) {

@@ -38,8 +38,8 @@ public:
     // The testbed's root, for child processes (UMOCKDEV_DIR).
     QString umockdevDir() const;
 
-    // Adds a device served by responder (not owned; nullptr: a port that never
-    // answers). Returns a handle for the other calls.
+    // Adds a device served by responder (not owned, must outlive the testbed;
+    // nullptr: a port that never answers). Returns a handle for the other calls.
     int addDevice(const UsbIdentity &identity, Responder *responder);
     // Node name of the device as the host sees it, e.g. "ttyACM0".
     QString portName(int device) const;

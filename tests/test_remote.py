@@ -267,6 +267,37 @@ class ServeLifecycleTest(unittest.TestCase):
             if process.poll() is None:
                 process.kill()
 
+    def test_reconnects_after_link_loss(self):
+        control = f"/tmp/rfgen-ctl-r{os.getpid()}"
+        port = free_port()
+        process = subprocess.Popen(
+            [TESTBED, "--model", "quendt", "--control", control, "--",
+             RFGEN, "serve", "--port", str(port)],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.addCleanup(process.stdout.close)
+        try:
+            self.assertEqual(process.stdout.readline().strip(), f"listening on {port}")
+            with socket.socket(socket.AF_UNIX) as ctl, \
+                    socket.create_connection(("127.0.0.1", port), timeout=5) as client:
+                ctl.connect(control)
+                self.assertEqual(LimitsTest.ask(client, b"*IDN?")[:7], b"QUENDT,")
+                ctl.sendall(b"unplug 0\n")
+                self.assertEqual(ctl.recv(64).strip(), b"ok")
+                time.sleep(0.3)
+                self.assertEqual(LimitsTest.ask(client, b"FREQ?;SYST:ERR?"),
+                                 b'-241,"Hardware missing"')
+                ctl.sendall(b"replug 0\n")
+                self.assertTrue(ctl.recv(64).startswith(b"ok"))
+                deadline = time.monotonic() + 5
+                reply = b""
+                while time.monotonic() < deadline and not reply.startswith(b"QUENDT,"):
+                    time.sleep(0.2)
+                    reply = LimitsTest.ask(client, b"*IDN?")
+                self.assertTrue(reply.startswith(b"QUENDT,"), reply)
+        finally:
+            process.terminate()
+            process.wait(timeout=10)
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -1,0 +1,119 @@
+#include "app/mainwindow.h"
+
+#include "ui_mainwindow.h"
+
+#include <QBrush>
+#include <QPalette>
+
+#include <initializer_list>
+#include <limits>
+
+namespace {
+
+// Draws one read-out row (caption, unit label, display) in the lit colour
+// while the panel is enabled and in the dimmed colour while it is not.
+void paintReadout(QPalette &palette, Qt::GlobalColor lit, Qt::GlobalColor dimmed, QLabel *caption,
+                  QLabel *unitLabel, QLCDNumber *display) {
+    palette.setColor(QPalette::Active, QPalette::WindowText, lit);
+    palette.setColor(QPalette::Disabled, QPalette::WindowText, dimmed);
+    for (QWidget *widget : std::initializer_list<QWidget *>{caption, unitLabel, display}) {
+        widget->setPalette(palette);
+        widget->setAutoFillBackground(true);
+    }
+    display->setFrameStyle(0);
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent), errorBox(), ui(new Ui::MainWindow), generator(nullptr), orvexDriver(),
+      pylarDriver(), quendtDriver(), paramButtons(), displayStack(), unitLabelStack(),
+      titleBase(QStringLiteral("Генератор ")), activeUnit(0), activeDisplay(nullptr),
+      activeUnitLabel(nullptr), panelMode(0), autoConnectTimerId(0), entryState(0),
+      minusPending(false), entryText() {
+    ui->setupUi(this);
+    setWindowTitle(titleBase + tr(". Не подключен"));
+    // The whole panel stays disabled until an instrument is connected.
+    ui->centralWidget->setEnabled(false);
+    setStartValues();
+    colourDisplays();
+    errorBox.setWindowTitle(tr("Ошибка"));
+    connectDriver(orvexDriver);
+    connectDriver(pylarDriver);
+    connectDriver(quendtDriver);
+    paramButtons = {ui->pushButton_Param1, ui->pushButton_Param2, ui->pushButton_Param3,
+                    ui->pushButton_Param4, ui->pushButton_Param5, ui->pushButton_Param6};
+    createActions();
+    createMenus();
+    ui->centralWidget->installEventFilter(this);
+    // The AM mode is built by the form but never offered.
+    ui->pushButton_AM->setVisible(false);
+    ui->label_netControl->setVisible(false);
+    autoconnection();
+}
+
+MainWindow::~MainWindow() {
+    saveSettings();
+    // Never leave the instrument transmitting when the panel goes away.
+    if (generator)
+        generator->setState(false);
+    // A driver report from here on would reach slots whose form is gone.
+    for (Generator *driver :
+         std::initializer_list<Generator *>{&orvexDriver, &pylarDriver, &quendtDriver})
+        driver->disconnect(this);
+    delete ui;
+    ui = nullptr;
+}
+
+void MainWindow::setStartValues() {
+    frequency = 0.0;
+    frequencyUnit = 6;
+    amplitude = 0.0;
+    amplitudeUnit = 2;
+    attenuation = std::numeric_limits<double>::infinity();
+    attenuationUnit = 4.0;
+    amplitudeStep = 1.0;
+    amplitudeStepUnit = 3;
+    frequencyStep = 1000000.0;
+    frequencyStepUnit = 6;
+    fFmStart = 0.0;
+    fFmStartUnit = 6;
+    fFmStop = 0.0;
+    fFmStopUnit = 6;
+    fFmStep = 0.0;
+    fFmStepUnit = 6;
+    tFm = 0.0;
+    tFmUnit = 9;
+}
+
+// One palette, changed and applied in stages: yellow frequency, green
+// amplitude and magenta parameter read-outs on black, then the red RF button.
+void MainWindow::colourDisplays() {
+    QPalette readoutPalette = ui->label_Amp->palette();
+    readoutPalette.setBrush(QPalette::Window, QBrush(Qt::black, Qt::SolidPattern));
+    paintReadout(readoutPalette, Qt::yellow, Qt::darkYellow, ui->label_Freq, ui->label_FreqUnit,
+                 ui->lcdNumber_Freq);
+    paintReadout(readoutPalette, Qt::green, Qt::darkGreen, ui->label_Amp, ui->label_AmpUnit,
+                 ui->lcdNumber_Amp);
+    paintReadout(readoutPalette, Qt::magenta, Qt::darkMagenta, ui->label_Param, ui->label_ParamUnit,
+                 ui->lcdNumber_Param);
+
+    QPalette buttonPalette = ui->pushButton_TurnOn->palette();
+    buttonPalette.setBrush(QPalette::Button, QBrush(Qt::red, Qt::SolidPattern));
+    ui->pushButton_TurnOn->setPalette(buttonPalette);
+    ui->pushButton_TurnOn->setAutoFillBackground(true);
+}
+
+// Every driver stays connected for the window's life, so a report reaches the
+// panel from whichever driver sends it.
+void MainWindow::connectDriver(Generator &driver) {
+    driver.enableVerbose(true);
+    connect(&driver, &Generator::error, this, &MainWindow::errorSlot);
+    connect(&driver, &Generator::disconnected, this, &MainWindow::generator_disconnected);
+    connect(&driver, &Generator::newFrequency, this, &MainWindow::frequencyChanged);
+    connect(&driver, &Generator::newAmplitude, this, &MainWindow::amplitudeChanged);
+    connect(&driver, &Generator::newAttenuation, this, &MainWindow::attenuationChanged);
+    connect(&driver, &Generator::newTFm, this, &MainWindow::tFmChanged);
+    connect(&driver, &Generator::newState, this, &MainWindow::stateChanged);
+    connect(&driver, &Generator::netControl, this, &MainWindow::netControl);
+}
