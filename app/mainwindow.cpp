@@ -54,13 +54,14 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow() {
     saveSettings();
-    // Never leave the instrument transmitting when the panel goes away.
-    if (generator)
-        generator->setState(false);
-    // A driver report from here on would reach slots whose form is gone.
+    // A driver report from here on (even a "no answer" error while switching
+    // off) would open a modal box in a window that is going away.
     for (Generator *driver :
          std::initializer_list<Generator *>{&orvexDriver, &pylarDriver, &quendtDriver})
         driver->disconnect(this);
+    // Never leave the instrument transmitting when the panel goes away.
+    if (generator)
+        generator->setState(false);
     delete ui;
     ui = nullptr;
 }

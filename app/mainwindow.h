@@ -110,6 +110,14 @@ private:
     void setAmplitudeLevelControl();
     void setAttenuationLevelControl();
 
+    // Panel state and display (panel/display.cpp).
+    double toBaseUnit(double value, int unit);
+    double fromBaseUnit(double value, int unit);
+    double activeValueInBase(int unit);
+    void displayValue(double value, int unit);
+    void clearActive();
+    void showPanelMessage(const QString &text);
+
     // Settings file (settings/settingsfile.cpp).
     void saveSettings();
     void loadSettings();

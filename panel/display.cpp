@@ -1,0 +1,115 @@
+#include "panel/display.h"
+
+#include "app/mainwindow.h"
+
+#include "ui_mainwindow.h"
+
+#include <cmath>
+
+namespace units {
+
+bool isValid(int code) { return code >= Volt && code <= Millisecond; }
+
+QString label(int code) {
+    switch (code) {
+    case Volt:
+        return QStringLiteral("В");
+    case Millivolt:
+        return QStringLiteral("мВ");
+    case DbmV:
+        return QStringLiteral("dBmV");
+    case Decibel:
+        return QStringLiteral("dB");
+    case Kilohertz:
+        return QStringLiteral("КГц");
+    case Megahertz:
+        return QStringLiteral("МГц");
+    case Gigahertz:
+        return QStringLiteral("ГГц");
+    case Second:
+        return QStringLiteral("c"); // Latin c, as the instrument labels it
+    case Millisecond:
+        return QStringLiteral("мс");
+    default:
+        return QString();
+    }
+}
+
+} // namespace units
+
+double roundToThousandth(double value) { return std::round(value * 1000.0) / 1000.0; }
+
+namespace {
+
+// Factor from the shown unit to the base unit, for the linear units.
+double linearFactor(int unit) {
+    switch (unit) {
+    case units::Millivolt:
+    case units::Millisecond:
+        return 0.001;
+    case units::Kilohertz:
+        return 1e3;
+    case units::Megahertz:
+        return 1e6;
+    case units::Gigahertz:
+        return 1e9;
+    default:
+        return 1.0;
+    }
+}
+
+} // namespace
+
+double MainWindow::toBaseUnit(double value, int unit) {
+    if (!units::isValid(unit)) {
+        showPanelMessage(tr("Не выбрана единица измерения"));
+        return value;
+    }
+    if (unit == units::DbmV)
+        return std::sqrt(std::pow(10.0, value / 10.0 - 3.0) * 50.0 * 2.0);
+    return unit == units::Millivolt || unit == units::Millisecond ? value / 1000.0
+                                                                  : value * linearFactor(unit);
+}
+
+double MainWindow::fromBaseUnit(double value, int unit) {
+    if (!units::isValid(unit)) {
+        showPanelMessage(tr("Неправильная единица измерения"));
+        return value;
+    }
+    if (unit == units::DbmV)
+        return 10.0 * std::log10(value * value / 100.0 / 0.001);
+    return unit == units::Millivolt || unit == units::Millisecond ? value * 1000.0
+                                                                  : value / linearFactor(unit);
+}
+
+double MainWindow::activeValueInBase(int unit) { return toBaseUnit(activeDisplay->value(), unit); }
+
+void MainWindow::displayValue(double value, int unit) {
+    if (!activeDisplay)
+        return;
+    if (std::isnan(value)) {
+        activeDisplay->display(0);
+        activeDisplay->setEnabled(false);
+    } else {
+        activeDisplay->display(fromBaseUnit(value, unit));
+        activeDisplay->setEnabled(true);
+    }
+    if (!units::isValid(unit)) {
+        showPanelMessage(tr("Неправильная единица измерения"));
+        return;
+    }
+    activeUnitLabel->setText(units::label(unit));
+    activeUnit = unit;
+}
+
+void MainWindow::clearActive() {
+    activeDisplay = nullptr;
+    activeUnitLabel = nullptr;
+    activeUnit = 0;
+}
+
+// The panel's own warnings do not block: the operator keeps working.
+void MainWindow::showPanelMessage(const QString &text) {
+    errorBox.setText(text);
+    errorBox.show();
+}

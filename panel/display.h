@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+// Unit codes of the panel: how a value held in its base unit is shown.
+namespace units {
+
+enum Code {
+    None = 0,
+    Volt = 1,
+    Millivolt = 2,
+    DbmV = 3,
+    Decibel = 4,
+    Kilohertz = 5,
+    Megahertz = 6,
+    Gigahertz = 7,
+    Second = 8,
+    Millisecond = 9,
+};
+
+// True for the codes 1..9 that have a label and conversions.
+bool isValid(int code);
+// The unit label's text ("МГц"); empty for an invalid code.
+QString label(int code);
+
+} // namespace units
+
+// Amplitudes (V) and attenuations (dB) are kept to 0.001, halves away from zero.
+double roundToThousandth(double value);
