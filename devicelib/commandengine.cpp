@@ -228,9 +228,8 @@ void CommandEngine::startSweep() {
 void CommandEngine::reset() {
     generator->send("*RST");
     sweep = SweepSettings();
-    const QByteArray reply =
-        readInstrument(levelInDbm(generator) ? "FREQ?;POW?;ATT?;OUTP?;FM:PER?"
-                                             : "FREQ?;VOLT?;ATT?;OUTP?;FM:PER?");
+    const QByteArray reply = readInstrument(
+        levelInDbm(generator) ? "FREQ?;POW?;ATT?;OUTP?;FM:PER?" : "FREQ?;VOLT?;ATT?;OUTP?;FM:PER?");
     const QList<QByteArray> f = reply.split(';');
     double v[5];
     if (f.size() != 5)

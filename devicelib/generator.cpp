@@ -28,7 +28,9 @@ GeneratorPrivate::GeneratorPrivate(Generator *owner) : q(owner) {
     QObject::connect(&replyTimer, &QTimer::timeout, this, &GeneratorPrivate::onReplyTimeout);
 }
 
-GeneratorPrivate::~GeneratorPrivate() { closeLink(); }
+GeneratorPrivate::~GeneratorPrivate() {
+    closeLink();
+}
 
 void GeneratorPrivate::open(const QSerialPortInfo &info) {
     closeLink();
@@ -49,6 +51,7 @@ void GeneratorPrivate::open(const QSerialPortInfo &info) {
         });
         return;
     }
+    port->clear(QSerialPort::AllDirections); // nothing left over from an earlier user
     QObject::connect(port, &QSerialPort::readyRead, this, &GeneratorPrivate::onReadyRead);
     QObject::connect(port, &QSerialPort::errorOccurred, this, &GeneratorPrivate::onPortError);
     last = LastKnown();
@@ -291,7 +294,8 @@ void GeneratorPrivate::reportChanges(const LastKnown &now) {
 
 // ---------------------------------------------------------------- Generator
 
-Generator::Generator(QObject *parent) : QObject(parent), d(std::make_unique<GeneratorPrivate>(this)) {}
+Generator::Generator(QObject *parent)
+    : QObject(parent), d(std::make_unique<GeneratorPrivate>(this)) {}
 
 Generator::~Generator() {
     // Closing the server and the link must not call back into an owner that
@@ -313,13 +317,25 @@ void Generator::openLink(const QSerialPortInfo &port) {
     d->open(port);
 }
 
-void Generator::enableVerbose(bool on) { d->verbose = on; }
-bool Generator::isVerbose() const { return d->verbose; }
-bool Generator::isConnected() const { return d->port != nullptr; }
-QString Generator::portName() const { return d->portName; }
-QString Generator::identification() const { return QString::fromLatin1(d->identification); }
+void Generator::enableVerbose(bool on) {
+    d->verbose = on;
+}
+bool Generator::isVerbose() const {
+    return d->verbose;
+}
+bool Generator::isConnected() const {
+    return d->port != nullptr;
+}
+QString Generator::portName() const {
+    return d->portName;
+}
+QString Generator::identification() const {
+    return QString::fromLatin1(d->identification);
+}
 
-static bool isFinite(double value) { return std::isfinite(value); }
+static bool isFinite(double value) {
+    return std::isfinite(value);
+}
 
 bool Generator::setState(bool on) {
     QByteArray reply;
@@ -349,8 +365,7 @@ bool Generator::setAmplitude(double &volts) {
     const ModelSpec *spec = modelSpec(modelCode());
     if (!isFinite(volts) || (spec->levelInDbm && volts <= 0))
         return false;
-    const double level =
-        roundToStep(spec->levelInDbm ? voltsToDbm(volts) : volts, spec->levelStep);
+    const double level = roundToStep(spec->levelInDbm ? voltsToDbm(volts) : volts, spec->levelStep);
     if (level < spec->minLevel - 1e-9 || level > spec->maxLevel + 1e-9)
         return false;
     double answer = 0;
@@ -381,7 +396,9 @@ void Generator::setFrequencyGrid(int index) {
         d->grid = index;
 }
 
-int Generator::getFrequencyGrid() { return d->grid; }
+int Generator::getFrequencyGrid() {
+    return d->grid;
+}
 
 void Generator::setLevelControl(int control) {
     if (control != 0 && control != 1)
@@ -391,7 +408,9 @@ void Generator::setLevelControl(int control) {
         d->transact(QByteArray("LEV:MODE ") + levelModes[control], nullptr);
 }
 
-int Generator::getLevelControl() { return d->levelControl; }
+int Generator::getLevelControl() {
+    return d->levelControl;
+}
 
 void Generator::setFmMode(int kind) {
     if (kind < 0 || kind > 2)
@@ -401,7 +420,9 @@ void Generator::setFmMode(int kind) {
         d->transact(QByteArray("FM:MODE ") + fmKinds[kind], nullptr);
 }
 
-int Generator::getFmMode() const { return d->fmMode; }
+int Generator::getFmMode() const {
+    return d->fmMode;
+}
 
 namespace {
 struct Sweep {
@@ -440,11 +461,10 @@ bool Generator::startFm(double &startHz, double &stopHz, double &stepHz, double 
     if (!sweepAcceptable(*spec, gridStep, sent))
         return false;
     using scpi::formatNumber;
-    const QByteArray line = QByteArray("FM:MODE ") + fmKinds[d->fmMode] +
-                            ";FM:STAR " + formatNumber(sent.start) + ";FM:STOP " +
-                            formatNumber(sent.stop) + ";FM:STEP " + formatNumber(sent.step) +
-                            ";FM:PER " + formatNumber(sent.period) +
-                            ";FM:STAT ON;FM:STAR?;FM:STOP?;FM:STEP?;FM:PER?;FM:STAT?";
+    const QByteArray line =
+        QByteArray("FM:MODE ") + fmKinds[d->fmMode] + ";FM:STAR " + formatNumber(sent.start) +
+        ";FM:STOP " + formatNumber(sent.stop) + ";FM:STEP " + formatNumber(sent.step) + ";FM:PER " +
+        formatNumber(sent.period) + ";FM:STAT ON;FM:STAR?;FM:STOP?;FM:STEP?;FM:PER?;FM:STAT?";
     QByteArray reply;
     Sweep answer{};
     bool running = false;
@@ -461,26 +481,40 @@ bool Generator::startFm(double &startHz, double &stopHz, double &stepHz, double 
            withinHalfStep(answer.period, sent.period, fmPeriodStepS);
 }
 
-void Generator::stopFm() { d->transact("FM:STAT OFF", nullptr); }
+void Generator::stopFm() {
+    d->transact("FM:STAT OFF", nullptr);
+}
 
 bool Generator::query(const QByteArray &line, QByteArray &reply) {
     return d->transact(line, &reply);
 }
 
-bool Generator::send(const QByteArray &line) { return d->transact(line, nullptr); }
+bool Generator::send(const QByteArray &line) {
+    return d->transact(line, nullptr);
+}
 
 // ------------------------------------------------------------------- models
 
 Orvex::Orvex(QObject *parent) : Generator(parent) {}
-void Orvex::connect(QSerialPortInfo &port) { openLink(port); }
-int Orvex::modelCode() const { return OrvexModel; }
+void Orvex::connect(QSerialPortInfo &port) {
+    openLink(port);
+}
+int Orvex::modelCode() const {
+    return OrvexModel;
+}
 
 Quendt::Quendt(QObject *parent) : Orvex(parent) {}
-int Quendt::modelCode() const { return QuendtModel; }
+int Quendt::modelCode() const {
+    return QuendtModel;
+}
 
 Pylar::Pylar(QObject *parent) : Generator(parent) {}
-void Pylar::connect(QSerialPortInfo &port) { openLink(port); }
-int Pylar::modelCode() const { return PylarModel; }
+void Pylar::connect(QSerialPortInfo &port) {
+    openLink(port);
+}
+int Pylar::modelCode() const {
+    return PylarModel;
+}
 
 // ------------------------------------------------------------ remote control
 
@@ -489,7 +523,9 @@ void Generator::setTcpPort(int port) {
         d->tcpPort = port;
 }
 
-int Generator::getTcpPort() const { return d->tcpPort; }
+int Generator::getTcpPort() const {
+    return d->tcpPort;
+}
 
 void Generator::startServer() {
     if (!d->server)
@@ -503,4 +539,6 @@ void Generator::stopServer() {
         d->server->close();
 }
 
-bool Generator::isServerListening() const { return d->server && d->server->isListening(); }
+bool Generator::isServerListening() const {
+    return d->server && d->server->isListening();
+}

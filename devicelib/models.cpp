@@ -44,9 +44,13 @@ bool withinHalfStep(double a, double b, double step) {
     return std::abs(a - b) <= step / 2 * (1 + 1e-9);
 }
 
-double voltsToDbm(double volts) { return 10.0 * std::log10(volts * volts / 100.0 / 0.001); }
+double voltsToDbm(double volts) {
+    return 10.0 * std::log10(volts * volts / 100.0 / 0.001);
+}
 
-double dbmToVolts(double dBm) { return std::sqrt(std::pow(10.0, dBm / 10.0 - 3.0) * 100.0); }
+double dbmToVolts(double dBm) {
+    return std::sqrt(std::pow(10.0, dBm / 10.0 - 3.0) * 100.0);
+}
 
 double fmPointCount(double startHz, double stopHz, double stepHz) {
     return std::floor((stopHz - startHz) / stepHz * (1 + 1e-12)) + 1;

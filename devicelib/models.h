@@ -16,10 +16,10 @@ struct ModelSpec {
     const char *product;    // model field of *IDN?
     double minFrequencyHz;
     double maxFrequencyHz;
-    bool levelInDbm;   // true: POW in dBm, false: VOLT in volts
-    double minLevel;   // V or dBm
-    double maxLevel;   // V or dBm
-    double levelStep;  // 0.001 V or 0.01 dB
+    bool levelInDbm;  // true: POW in dBm, false: VOLT in volts
+    double minLevel;  // V or dBm
+    double maxLevel;  // V or dBm
+    double levelStep; // 0.001 V or 0.01 dB
     double maxAttenuationDb;
     double attenuationStepDb;
 };

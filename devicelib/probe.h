@@ -8,8 +8,8 @@ namespace rfgen {
 
 struct ProbeResult {
     QSerialPortInfo info;
-    int model = -1;             // model code, -1 when not recognised
-    QByteArray identification;  // first reply line, empty when none
+    int model = -1;            // model code, -1 when not recognised
+    QByteArray identification; // first reply line, empty when none
 };
 
 // Asks every port for its identification at once, for at most 150 ms in all.

@@ -48,7 +48,9 @@ RemoteServer::RemoteServer(Generator *generator) : d(std::make_unique<Private>()
     connect(&d->listener, &QTcpServer::newConnection, this, [this] { acceptClients(); });
 }
 
-RemoteServer::~RemoteServer() { close(); }
+RemoteServer::~RemoteServer() {
+    close();
+}
 
 bool RemoteServer::listen(int port) {
     if (d->listener.isListening() && d->listener.serverPort() == port)
@@ -57,7 +59,9 @@ bool RemoteServer::listen(int port) {
     return d->listener.listen(QHostAddress::Any, quint16(port));
 }
 
-QString RemoteServer::errorString() const { return d->listener.errorString(); }
+QString RemoteServer::errorString() const {
+    return d->listener.errorString();
+}
 
 void RemoteServer::close() {
     d->listener.close();
@@ -73,9 +77,13 @@ void RemoteServer::close() {
         emit d->generator->netControl(false);
 }
 
-bool RemoteServer::isListening() const { return d->listener.isListening(); }
+bool RemoteServer::isListening() const {
+    return d->listener.isListening();
+}
 
-int RemoteServer::clientCount() const { return int(d->clients.size()); }
+int RemoteServer::clientCount() const {
+    return int(d->clients.size());
+}
 
 void RemoteServer::acceptClients() {
     while (QTcpSocket *socket = d->listener.nextPendingConnection()) {

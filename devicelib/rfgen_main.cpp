@@ -90,8 +90,8 @@ int runList() {
             if (r.info.portName() == port.portName())
                 found = r;
         const QByteArray idn = found.identification.isEmpty() ? "-" : found.identification;
-        std::printf("%s\t%s\t%s\n", qPrintable(port.portName()),
-                    qPrintable(modelName(found.model)), idn.constData());
+        std::printf("%s\t%s\t%s\n", qPrintable(port.portName()), qPrintable(modelName(found.model)),
+                    idn.constData());
     }
     return 0;
 }
@@ -252,8 +252,8 @@ int main(int argc, char *argv[]) {
     QString problem;
     if (args.size() < 2)
         return usageError("no command given");
-    if (options.verb = args.at(1); options.verb != "list" && options.verb != "serve" &&
-                                   options.verb != "send")
+    if (options.verb = args.at(1);
+        options.verb != "list" && options.verb != "serve" && options.verb != "send")
         return usageError("unknown command " + options.verb);
     if (!parseOptions(args, options, problem))
         return usageError(problem);

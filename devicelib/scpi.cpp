@@ -16,12 +16,12 @@ struct HeaderForm {
 };
 
 const HeaderForm headerForms[] = {
-    {Header::SystErr, {"SYSTem", "ERRor"}}, {Header::Freq, {"FREQuency", nullptr}},
-    {Header::Volt, {"VOLTage", nullptr}},   {Header::Pow, {"POWer", nullptr}},
+    {Header::SystErr, {"SYSTem", "ERRor"}},  {Header::Freq, {"FREQuency", nullptr}},
+    {Header::Volt, {"VOLTage", nullptr}},    {Header::Pow, {"POWer", nullptr}},
     {Header::Att, {"ATTenuation", nullptr}}, {Header::Outp, {"OUTPut", nullptr}},
-    {Header::LevMode, {"LEVel", "MODE"}},   {Header::FmMode, {"FM", "MODE"}},
-    {Header::FmStart, {"FM", "STARt"}},     {Header::FmStop, {"FM", "STOP"}},
-    {Header::FmStep, {"FM", "STEP"}},       {Header::FmPeriod, {"FM", "PERiod"}},
+    {Header::LevMode, {"LEVel", "MODE"}},    {Header::FmMode, {"FM", "MODE"}},
+    {Header::FmStart, {"FM", "STARt"}},      {Header::FmStop, {"FM", "STOP"}},
+    {Header::FmStep, {"FM", "STEP"}},        {Header::FmPeriod, {"FM", "PERiod"}},
     {Header::FmState, {"FM", "STATe"}},
 };
 
@@ -45,7 +45,9 @@ bool nodeMatches(const QByteArray &token, const char *node) {
     return upper == shortForm(node) || upper == QByteArray(node).toUpper();
 }
 
-bool isSourcePrefix(const QByteArray &token) { return nodeMatches(token, "SOURce"); }
+bool isSourcePrefix(const QByteArray &token) {
+    return nodeMatches(token, "SOURce");
+}
 
 Header matchHeader(const QByteArray &name) {
     for (const CommonForm &form : commonForms)

@@ -25,7 +25,9 @@ struct Probe {
 };
 
 // Bluetooth serial ports can block for seconds in open().
-bool skipped(const QSerialPortInfo &info) { return info.portName().startsWith("rfcomm"); }
+bool skipped(const QSerialPortInfo &info) {
+    return info.portName().startsWith("rfcomm");
+}
 
 std::unique_ptr<QSerialPort> openForProbe(const QSerialPortInfo &info) {
     auto port = std::make_unique<QSerialPort>(info);
@@ -42,6 +44,13 @@ std::unique_ptr<QSerialPort> openForProbe(const QSerialPortInfo &info) {
     return port;
 }
 
+bool printableAscii(const QByteArray &text) {
+    for (char c : text)
+        if (c < 0x20 || c > 0x7e)
+            return false;
+    return true;
+}
+
 void takeReply(Probe &probe) {
     probe.port->waitForReadyRead(0); // moves what the descriptor holds into the buffer
     probe.received += probe.port->readAll();
@@ -51,6 +60,8 @@ void takeReply(Probe &probe) {
         if (probe.received.endsWith('\r'))
             probe.received.chop(1);
         probe.model = modelFromIdentification(probe.received);
+        if (!printableAscii(probe.received))
+            probe.received.clear(); // noise is no identification
         probe.done = true;
     } else if (probe.received.size() > 1024) {
         probe.received.clear();

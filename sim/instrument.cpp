@@ -72,9 +72,13 @@ Instrument::Instrument(int modelCode, const QString &serial) : s(std::make_uniqu
 
 Instrument::~Instrument() = default;
 
-int Instrument::modelCode() const { return s->spec->code; }
+int Instrument::modelCode() const {
+    return s->spec->code;
+}
 
-UsbIdentity Instrument::usbIdentity() const { return usbIdentityFor(s->spec->code, s->serial); }
+UsbIdentity Instrument::usbIdentity() const {
+    return usbIdentityFor(s->spec->code, s->serial);
+}
 
 UsbIdentity Instrument::usbIdentityFor(int modelCode, const QString &serial) {
     static const char *const manufacturers[] = {"Orvex Instruments", "Pylar Lab",

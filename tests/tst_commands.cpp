@@ -48,27 +48,27 @@ void TestCommands::parsesHeaders_data() {
                            << QByteArray("1e6");
     QTest::newRow("long lower") << QByteArray("frequency?") << 0 << h(Header::Freq) << true
                                 << QByteArray();
-    QTest::newRow("source prefix") << QByteArray("SOUR:FREQ 5") << 0 << h(Header::Freq) << false
-                                   << QByteArray("5");
+    QTest::newRow("source prefix")
+        << QByteArray("SOUR:FREQ 5") << 0 << h(Header::Freq) << false << QByteArray("5");
     QTest::newRow("source long") << QByteArray("source:voltage?") << 0 << h(Header::Volt) << true
                                  << QByteArray();
-    QTest::newRow("syst err long") << QByteArray("SYSTem:ERRor?") << 0 << h(Header::SystErr)
-                                   << true << QByteArray();
+    QTest::newRow("syst err long")
+        << QByteArray("SYSTem:ERRor?") << 0 << h(Header::SystErr) << true << QByteArray();
     QTest::newRow("fm star") << QByteArray("FM:STAR 1000") << 0 << h(Header::FmStart) << false
                              << QByteArray("1000");
-    QTest::newRow("fm start long") << QByteArray("fm:start?") << 0 << h(Header::FmStart) << true
-                                   << QByteArray();
+    QTest::newRow("fm start long")
+        << QByteArray("fm:start?") << 0 << h(Header::FmStart) << true << QByteArray();
     QTest::newRow("lev mode") << QByteArray("LEVel:MODE ATT") << 0 << h(Header::LevMode) << false
                               << QByteArray("ATT");
     QTest::newRow("idn") << QByteArray("*idn?") << 0 << h(Header::Idn) << true << QByteArray();
-    QTest::newRow("blanks around") << QByteArray("  ATT   12.5  ") << 0 << h(Header::Att) << false
-                                   << QByteArray("12.5");
+    QTest::newRow("blanks around")
+        << QByteArray("  ATT   12.5  ") << 0 << h(Header::Att) << false << QByteArray("12.5");
     QTest::newRow("partial short form") << QByteArray("FRE 5") << int(UndefinedHeader)
                                         << h(Header::Unknown) << false << QByteArray("5");
     QTest::newRow("unknown") << QByteArray("BOGUS?") << int(UndefinedHeader) << h(Header::Unknown)
                              << true << QByteArray();
-    QTest::newRow("query with argument") << QByteArray("FREQ? 5") << int(CommandError)
-                                         << h(Header::Freq) << true << QByteArray("5");
+    QTest::newRow("query with argument")
+        << QByteArray("FREQ? 5") << int(CommandError) << h(Header::Freq) << true << QByteArray("5");
     QTest::newRow("bad characters") << QByteArray("FR#Q 5") << int(CommandError)
                                     << h(Header::Unknown) << false << QByteArray("5");
 }
@@ -233,8 +233,8 @@ void TestCommands::instrumentAnswers_data() {
     QTest::newRow("pylar level") << 1 << QByteArray("POW?") << QByteArray("-10");
     QTest::newRow("set and read") << 1 << QByteArray("FREQ 12500000;FREQ?")
                                   << QByteArray("12500000");
-    QTest::newRow("exponent input") << 2 << QByteArray("freq 1.2E10;FREQ?")
-                                    << QByteArray("12000000000");
+    QTest::newRow("exponent input")
+        << 2 << QByteArray("freq 1.2E10;FREQ?") << QByteArray("12000000000");
     QTest::newRow("amplitude mV") << 0 << QByteArray("VOLT 0.2504;VOLT?") << QByteArray("0.25");
     QTest::newRow("att step") << 0 << QByteArray("ATT 10.3;ATT?") << QByteArray("10.5");
     QTest::newRow("att fine step") << 2 << QByteArray("ATT 10.34;ATT?") << QByteArray("10.3");
@@ -265,7 +265,8 @@ void TestCommands::instrumentRefuses_data() {
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<QByteArray>("error");
     QTest::newRow("freq low") << 0 << QByteArray("FREQ 24999999") << QByteArray("FREQ?")
-                              << QByteArray("100000000") << QByteArray("-222,\"Data out of range\"");
+                              << QByteArray("100000000")
+                              << QByteArray("-222,\"Data out of range\"");
     QTest::newRow("volt high") << 0 << QByteArray("VOLT 1.001") << QByteArray("VOLT?")
                                << QByteArray("0.1") << QByteArray("-222,\"Data out of range\"");
     QTest::newRow("quendt volt 2") << 2 << QByteArray("VOLT 2.0004") << QByteArray("VOLT?")
@@ -274,17 +275,19 @@ void TestCommands::instrumentRefuses_data() {
                                   << QByteArray("0.1") << QByteArray("-113,\"Undefined header\"");
     QTest::newRow("volt on pylar") << 1 << QByteArray("VOLT 0.1") << QByteArray("POW?")
                                    << QByteArray("-10") << QByteArray("-113,\"Undefined header\"");
-    QTest::newRow("pylar pow high") << 1 << QByteArray("POW 4.01") << QByteArray("POW?")
-                                    << QByteArray("-10") << QByteArray("-222,\"Data out of range\"");
+    QTest::newRow("pylar pow high")
+        << 1 << QByteArray("POW 4.01") << QByteArray("POW?") << QByteArray("-10")
+        << QByteArray("-222,\"Data out of range\"");
     QTest::newRow("att beyond") << 1 << QByteArray("ATT 64") << QByteArray("ATT?")
                                 << QByteArray("0") << QByteArray("-222,\"Data out of range\"");
     QTest::newRow("not a number") << 0 << QByteArray("FREQ abc") << QByteArray("FREQ?")
-                                  << QByteArray("100000000") << QByteArray("-100,\"Command error\"");
+                                  << QByteArray("100000000")
+                                  << QByteArray("-100,\"Command error\"");
     QTest::newRow("bad switch") << 0 << QByteArray("OUTP maybe") << QByteArray("OUTP?")
                                 << QByteArray("0") << QByteArray("-100,\"Command error\"");
-    QTest::newRow("sweep conflict") << 0 << QByteArray("FM:STAR 40e6;FM:STOP 30e6;FM:STAT ON")
-                                    << QByteArray("FM:STAT?") << QByteArray("0")
-                                    << QByteArray("-221,\"Settings conflict\"");
+    QTest::newRow("sweep conflict")
+        << 0 << QByteArray("FM:STAR 40e6;FM:STOP 30e6;FM:STAT ON") << QByteArray("FM:STAT?")
+        << QByteArray("0") << QByteArray("-221,\"Settings conflict\"");
     QTest::newRow("too many points")
         << 2 << QByteArray("FM:STAR 1e6;FM:STOP 2e9;FM:STEP 1000;FM:STAT ON")
         << QByteArray("FM:STAT?") << QByteArray("0") << QByteArray("-221,\"Settings conflict\"");

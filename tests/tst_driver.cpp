@@ -51,8 +51,8 @@ void TestDriver::initTestCase() {
     QVERIFY2(testbed.isValid(), qPrintable(testbed.errorString()));
     for (int model = 0; model < 3; ++model) {
         instruments[model] = std::make_unique<sim::Instrument>(model);
-        const int device = testbed.addDevice(instruments[model]->usbIdentity(),
-                                             instruments[model].get());
+        const int device =
+            testbed.addDevice(instruments[model]->usbIdentity(), instruments[model].get());
         QSerialPortInfo port(testbed.portName(device));
         if (model == 1) {
             auto pylar = std::make_unique<Pylar>();
@@ -83,18 +83,18 @@ void TestDriver::roundsFrequencyToGrid_data() {
     QTest::addColumn<double>("requested");
     QTest::addColumn<double>("held");
     QTest::addColumn<QByteArray>("sent");
-    QTest::newRow("pylar 12.5 MHz") << 1 << 3 << 12.5e6 << 12.5e6
-                                    << QByteArray("FREQ 12500000;FREQ?");
+    QTest::newRow("pylar 12.5 MHz")
+        << 1 << 3 << 12.5e6 << 12.5e6 << QByteArray("FREQ 12500000;FREQ?");
     QTest::newRow("1 kHz grid") << 0 << 0 << 100000499.0 << 100000000.0
                                 << QByteArray("FREQ 100000000;FREQ?");
-    QTest::newRow("2 kHz half up") << 0 << 1 << 100001000.0 << 100002000.0
-                                   << QByteArray("FREQ 100002000;FREQ?");
+    QTest::newRow("2 kHz half up")
+        << 0 << 1 << 100001000.0 << 100002000.0 << QByteArray("FREQ 100002000;FREQ?");
     QTest::newRow("5 kHz grid") << 2 << 2 << 1234567.0 << 1235000.0
                                 << QByteArray("FREQ 1235000;FREQ?");
-    QTest::newRow("10 kHz half up") << 2 << 3 << 1005000.0 << 1010000.0
-                                    << QByteArray("FREQ 1010000;FREQ?");
-    QTest::newRow("pylar lowest rounds up") << 1 << 3 << 9e3 << 10e3
-                                            << QByteArray("FREQ 10000;FREQ?");
+    QTest::newRow("10 kHz half up")
+        << 2 << 3 << 1005000.0 << 1010000.0 << QByteArray("FREQ 1010000;FREQ?");
+    QTest::newRow("pylar lowest rounds up")
+        << 1 << 3 << 9e3 << 10e3 << QByteArray("FREQ 10000;FREQ?");
     QTest::newRow("quendt top") << 2 << 3 << 12.75e9 << 12.75e9
                                 << QByteArray("FREQ 12750000000;FREQ?");
 }
@@ -165,12 +165,10 @@ void TestDriver::roundsLevelAndAttenuation_data() {
     QTest::newRow("orvex top") << 0 << "volt" << 1.0004 << 1.0 << QByteArray("VOLT 1;VOLT?");
     QTest::newRow("quendt 2 V") << 2 << "volt" << 2.0 << 2.0 << QByteArray("VOLT 2;VOLT?");
     QTest::newRow("orvex att 0.5") << 0 << "att" << 10.3 << 10.5 << QByteArray("ATT 10.5;ATT?");
-    QTest::newRow("orvex att half") << 0 << "att" << 10.25 << 10.5
-                                    << QByteArray("ATT 10.5;ATT?");
+    QTest::newRow("orvex att half") << 0 << "att" << 10.25 << 10.5 << QByteArray("ATT 10.5;ATT?");
     QTest::newRow("pylar att top") << 1 << "att" << 63.5 << 63.5 << QByteArray("ATT 63.5;ATT?");
     QTest::newRow("quendt att 0.1") << 2 << "att" << 99.94 << 99.9 << QByteArray("ATT 99.9;ATT?");
-    QTest::newRow("quendt att top") << 2 << "att" << 110.0 << 110.0
-                                    << QByteArray("ATT 110;ATT?");
+    QTest::newRow("quendt att top") << 2 << "att" << 110.0 << 110.0 << QByteArray("ATT 110;ATT?");
 }
 
 void TestDriver::roundsLevelAndAttenuation() {

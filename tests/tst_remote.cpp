@@ -46,8 +46,8 @@ static int unusedPort() {
 void TestRemote::initTestCase() {
     QVERIFY2(testbed.isValid(), qPrintable(testbed.errorString()));
     instrument = std::make_unique<sim::Instrument>(0);
-    QSerialPortInfo port(testbed.portName(testbed.addDevice(instrument->usbIdentity(),
-                                                            instrument.get())));
+    QSerialPortInfo port(
+        testbed.portName(testbed.addDevice(instrument->usbIdentity(), instrument.get())));
     driver = std::make_unique<Orvex>();
     QSignalSpy firstPoll(driver.get(), &Generator::newFrequency);
     driver->connect(port);
@@ -62,7 +62,9 @@ void TestRemote::init() {
     instrument->handleLine("*RST");
 }
 
-void TestRemote::cleanup() { driver->stopServer(); }
+void TestRemote::cleanup() {
+    driver->stopServer();
+}
 
 std::unique_ptr<QTcpSocket> TestRemote::client(int port) {
     auto socket = std::make_unique<QTcpSocket>();
@@ -83,8 +85,8 @@ void TestRemote::reportsAcceptedChanges_data() {
     QTest::addColumn<QByteArray>("command");
     QTest::addColumn<QString>("signal");
     QTest::addColumn<QVariant>("value");
-    QTest::newRow("frequency on grid") << QByteArray("FREQ 30004999") << "frequency"
-                                       << QVariant(30000000.0);
+    QTest::newRow("frequency on grid")
+        << QByteArray("FREQ 30004999") << "frequency" << QVariant(30000000.0);
     QTest::newRow("amplitude") << QByteArray("VOLT 0.5") << "amplitude" << QVariant(0.5);
     QTest::newRow("power in dBm") << QByteArray("POW 0") << "amplitude" << QVariant(0.316);
     QTest::newRow("attenuation") << QByteArray("ATT 12.3") << "attenuation" << QVariant(12.5);
