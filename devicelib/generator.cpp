@@ -34,6 +34,7 @@ GeneratorPrivate::~GeneratorPrivate() {
 
 void GeneratorPrivate::open(const QSerialPortInfo &info) {
     closeLink();
+    ++linkAttempt;
     portName = info.portName();
     port = new QSerialPort(info, this);
     port->setBaudRate(QSerialPort::Baud115200);
@@ -44,8 +45,11 @@ void GeneratorPrivate::open(const QSerialPortInfo &info) {
     if (!port->open(QIODevice::ReadWrite)) {
         delete port;
         port = nullptr;
-        // Reported after connect() has returned, never from inside it.
-        QTimer::singleShot(0, q, [q = q] {
+        // Reported after connect() has returned, never from inside it, and
+        // only if no later connect() has replaced this attempt meanwhile.
+        QTimer::singleShot(0, q, [this, attempt = linkAttempt] {
+            if (attempt != linkAttempt)
+                return;
             emit q->error(openFailedText);
             emit q->disconnected();
         });

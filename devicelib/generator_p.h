@@ -51,6 +51,7 @@ public:
     bool inSync = false;
     bool lossDuringSync = false;
     bool firstPollDue = false;
+    int linkAttempt = 0;
     std::unique_ptr<rfgen::RemoteServer> server;
 
     void open(const QSerialPortInfo &info);

@@ -224,6 +224,7 @@ private slots:
     void linkLossIsReportedOnce();
     void failedConnectReportsAfterReturning_data();
     void failedConnectReportsAfterReturning();
+    void failedConnectDoesNotReportOverLaterLink();
 
     void firstPollReportsEveryValue_data();
     void firstPollReportsEveryValue();
@@ -401,19 +402,22 @@ void TestLink::availablePortsSortedAndStable() {
 void TestLink::linkLossIsReportedOnce_data() {
     QTest::addColumn<int>("model");
     QTest::addColumn<int>("loss");
+    // A port error is acted on at once; missed polls take two poll intervals.
+    QTest::addColumn<int>("noticeWithinMs");
 
     using namespace rfgen;
-    QTest::newRow("orvex unplugged") << int(OrvexModel) << int(Unplug);
-    QTest::newRow("orvex silent") << int(OrvexModel) << int(Silence);
-    QTest::newRow("orvex noisy") << int(OrvexModel) << int(Garbage);
-    QTest::newRow("pylar unplugged") << int(PylarModel) << int(Unplug);
-    QTest::newRow("pylar silent") << int(PylarModel) << int(Silence);
-    QTest::newRow("quendt noisy") << int(QuendtModel) << int(Garbage);
+    QTest::newRow("orvex unplugged") << int(OrvexModel) << int(Unplug) << 1000;
+    QTest::newRow("orvex silent") << int(OrvexModel) << int(Silence) << lossTimeoutMs;
+    QTest::newRow("orvex noisy") << int(OrvexModel) << int(Garbage) << lossTimeoutMs;
+    QTest::newRow("pylar unplugged") << int(PylarModel) << int(Unplug) << 1000;
+    QTest::newRow("pylar silent") << int(PylarModel) << int(Silence) << lossTimeoutMs;
+    QTest::newRow("quendt noisy") << int(QuendtModel) << int(Garbage) << lossTimeoutMs;
 }
 
 void TestLink::linkLossIsReportedOnce() {
     QFETCH(int, model);
     QFETCH(int, loss);
+    QFETCH(int, noticeWithinMs);
     Rig rig(model);
     QVERIFY2(rig.isReady(), qPrintable(rig.testbed.errorString()));
     ReportSpies reports(*rig.driver);
@@ -422,6 +426,7 @@ void TestLink::linkLossIsReportedOnce() {
     QVERIFY(QTest::qWaitFor([&] { return reports.allReported(); }, reportTimeoutMs));
     QVERIFY(rig.driver->isConnected());
 
+    const int pollsBefore = pollCount(rig.instrument);
     switch (loss) {
     case Unplug:
         rig.testbed.unplug(rig.device);
@@ -432,8 +437,11 @@ void TestLink::linkLossIsReportedOnce() {
     default:
         rig.instrument.setGarbage(true);
     }
-    QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 1, lossTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 1, noticeWithinMs);
     QVERIFY(!rig.driver->isConnected());
+    // One unanswered poll is not yet a lost link.
+    if (loss != Unplug)
+        QVERIFY(pollCount(rig.instrument) - pollsBefore >= 2);
 
     // After a hang-up the port keeps signalling until it is closed: a driver
     // that does not close it spins a core.
@@ -490,6 +498,22 @@ void TestLink::failedConnectReportsAfterReturning() {
     QTest::qWait(300);
     QCOMPARE(errors.count(), 1);
     QCOMPARE(disconnected.count(), 1);
+}
+
+// A failed attempt that is followed at once by a good one must not report its
+// failure over the link that now works.
+void TestLink::failedConnectDoesNotReportOverLaterLink() {
+    Rig rig(rfgen::OrvexModel);
+    QVERIFY2(rig.isReady(), qPrintable(rig.testbed.errorString()));
+    QSignalSpy disconnected(rig.driver.get(), &Generator::disconnected);
+    QSignalSpy firstPoll(rig.driver.get(), &Generator::newFrequency);
+    QSerialPortInfo missing(QStringLiteral("ttyACM99"));
+    connectDriver(*rig.driver, missing);
+    rig.connectDriver();
+    QVERIFY(firstPoll.wait(reportTimeoutMs));
+    QTest::qWait(200);
+    QCOMPARE(disconnected.count(), 0);
+    QVERIFY(rig.driver->isConnected());
 }
 
 void TestLink::firstPollReportsEveryValue_data() {
