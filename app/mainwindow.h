@@ -17,6 +17,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class QSettings;
 
 namespace Ui {
 class MainWindow;
@@ -30,6 +31,16 @@ class MainWindow : public QMainWindow {
     Q_OBJECT
 
     friend class TestMainWindow;
+    friend class TestStepping;
+    friend class TestFeedback;
+    friend class TestModes;
+    friend class TestKeyboard;
+    friend class PanelRig;
+    friend class TestKeypad;
+    friend class TestParamKeys;
+    friend class TestSettings;
+    friend class TestConnection;
+    friend class TestDisplay;
 
 public:
     explicit MainWindow(QWidget *parent = nullptr);
@@ -118,9 +129,86 @@ private:
     void clearActive();
     void showPanelMessage(const QString &text);
 
+    // Keypad (panel/keypad.cpp).
+    void enterDigit(int digit);
+    // Ends any entry in progress: the next digit starts a new integer part.
+    void resetEntry();
+    QString continuationText(double value) const;
+    bool fitsActiveDisplay(const QString &text) const;
+    void commitNormal();
+    void commitDelta();
+    void commitFm();
+    void pressUnitKey(int key, const QPushButton *button);
+    bool applyUnitKey(int key, bool committed);
+    void setUnit(int &member, int code);
+    void setLevelUnit(int code);
+
+    // Parameter keys (panel/paramkeys.cpp).
+    bool isParamChecked(int number) const;
+    bool levelHeldAsAmplitude();
+    void deselectOtherParams(int number);
+    void setUnitKeyTexts(const QString &first, const QString &second, const QString &third);
+    void setActiveReadout(QLCDNumber *display, QLabel *unitLabel);
+    void makeActive(QLCDNumber *display, QLabel *unitLabel, int unit);
+    void selectOnParamDisplay(const QString &caption, double value, int unit);
+    void redrawAndRelease(QLCDNumber *display, QLabel *unitLabel, double value, int unit);
+    void selectLevel();
+    void releaseLevel();
+    void startSweep();
+    void redrawSelectedSweepParameter();
+
+    // Stepping and saving the active display (panel/stepping.cpp).
+    void pushActiveDisplay();
+    void popActiveDisplay();
+    void restoreActiveDisplay();
+    int unitOfCheckedParameter(int current);
+    void takeOverDisplay(QLCDNumber *display, QLabel *unitLabel);
+    void abandonEntryOn(const QLCDNumber *display);
+    void stepLevel(double direction);
+    void stepAttenuation(double direction);
+    void stepAmplitude(double direction);
+    void stepFrequency(double direction);
+    void setGrid(int index);
+
+    // Output switch and instrument reports (panel/feedback.cpp).
+    void paintRfSwitch(bool on);
+    void showReport(QLCDNumber *display, QLabel *unitLabel, double value, int unit);
+
+    // Modes and FM kind (panel/modes.cpp).
+    void resetPanelMode();
+    void enterMode(int mode);
+    void setParameterRow(int mode);
+    void blankParameterDisplay();
+    void setFmKind(int kind);
+
+    // Keyboard control (panel/keyboard.cpp).
+    void actOnKey(int key);
+    void showReadoutCaptions();
+
     // Settings file (settings/settingsfile.cpp).
     void saveSettings();
     void loadSettings();
+    void writePanelValues(QSettings &file) const;
+    void writeDriverSettings(QSettings &file) const;
+    void readPanelValues(const QSettings &file);
+    void applyDriverSettings(const QSettings &file);
+    void markDriverChoicesInMenus();
+    void showLoadedValues();
+
+    // Device selection and connection (link/connection.cpp).
+    void bindDriver(int model, QSerialPortInfo &port);
+    void retryConnection();
+    void startRetryTimer(int intervalMs);
+    void stopRetryTimer();
+    void buildPortListWindow();
+    bool findListedPort(const QModelIndex &index, QSerialPortInfo &port) const;
+    void portListClosed();
+    void showOutputOff();
+    QString notConnectedTitle() const;
+
+    // Remote control (remote/remotecontrol.cpp).
+    void buildNetConfigWindow();
+    void refreshNetConfigFields();
 
     QMessageBox errorBox;
     Ui::MainWindow *ui;
@@ -179,4 +267,13 @@ private:
     int entryState;
     bool minusPending;
     QString entryText;
+
+    // Settings file (settings/settingsfile.cpp): only a run that has read the
+    // file writes the panel values back, so a run without an instrument never
+    // replaces the operator's stored values with start values.
+    bool settingsLoaded = false;
+
+    // Device selection and connection (link/connection.cpp): the port list is
+    // open and waiting for the operator's choice.
+    bool choosingPort = false;
 };

@@ -30,7 +30,10 @@ QByteArray CommandEngine::execute(const QByteArray &line) {
         else
             run(command, fields);
     }
-    return anyQuery ? fields.join(';') : QByteArray();
+    if (!anyQuery)
+        return QByteArray();
+    const QByteArray reply = fields.join(';');
+    return reply.isNull() ? QByteArray("") : reply; // a reply line even with no fields
 }
 
 void CommandEngine::run(const scpi::Command &command, QList<QByteArray> &fields) {
@@ -80,7 +83,11 @@ QByteArray CommandEngine::readInstrument(const QByteArray &query) {
 
 void CommandEngine::runQuery(Header header, QList<QByteArray> &fields) {
     if (header == Header::Idn) {
-        fields.append(generator->identification().toLatin1());
+        // Right after connecting the identification may not be in yet.
+        const QByteArray known = generator->identification().toLatin1();
+        const QByteArray reply = known.isEmpty() ? readInstrument("*IDN?") : known;
+        if (!reply.isEmpty())
+            fields.append(reply);
         return;
     }
     if (header == Header::Rst || header == Header::Opc) {

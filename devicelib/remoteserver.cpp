@@ -93,6 +93,7 @@ void RemoteServer::acceptClients() {
             continue;
         }
         socket->setReadBufferSize(socketReadBuffer);
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1); // replies go out at once
         d->clients.emplace_back(socket, d->generator);
         Client *client = &d->clients.back();
         connect(socket, &QTcpSocket::readyRead, this, [this, client] { serve(*client); });

@@ -8,7 +8,9 @@
 
 namespace units {
 
-bool isValid(int code) { return code >= Volt && code <= Millisecond; }
+bool isValid(int code) {
+    return code >= Volt && code <= Millisecond;
+}
 
 QString label(int code) {
     switch (code) {
@@ -37,7 +39,9 @@ QString label(int code) {
 
 } // namespace units
 
-double roundToThousandth(double value) { return std::round(value * 1000.0) / 1000.0; }
+double roundToThousandth(double value) {
+    return std::round(value * 1000.0) / 1000.0;
+}
 
 namespace {
 
@@ -82,7 +86,9 @@ double MainWindow::fromBaseUnit(double value, int unit) {
                                                                   : value / linearFactor(unit);
 }
 
-double MainWindow::activeValueInBase(int unit) { return toBaseUnit(activeDisplay->value(), unit); }
+double MainWindow::activeValueInBase(int unit) {
+    return toBaseUnit(activeDisplay->value(), unit);
+}
 
 void MainWindow::displayValue(double value, int unit) {
     if (!activeDisplay)
@@ -98,7 +104,8 @@ void MainWindow::displayValue(double value, int unit) {
         showPanelMessage(tr("Неправильная единица измерения"));
         return;
     }
-    activeUnitLabel->setText(units::label(unit));
+    if (activeUnitLabel)
+        activeUnitLabel->setText(units::label(unit));
     activeUnit = unit;
 }
 

@@ -1,14 +1,153 @@
-// The mode keys and the FM kind.
+// The mode keys (Delta, AM, FM) and the FM kind.
 #include "app/mainwindow.h"
 
-void MainWindow::on_pushButton_Delta_clicked(bool) {}
+#include "ui_mainwindow.h"
 
-void MainWindow::on_pushButton_AM_clicked(bool) {}
+#include <QPushButton>
 
-void MainWindow::on_pushButton_FM_clicked(bool) {}
+#include <array>
 
-void MainWindow::setUpChirpModulation() {}
+namespace {
 
-void MainWindow::setDownChirpModulation() {}
+enum Mode { Normal = 0, Am = 1, Fm = 2, Delta = 3 };
 
-void MainWindow::setFhssModulation() {}
+struct ParamKey {
+    const char *caption;
+    bool checkable;
+};
+
+using ParamRow = std::array<ParamKey, 6>;
+
+// What the six parameter keys read in each mode, and which of them stay down.
+const ParamRow &paramRow(int mode) {
+    static const ParamRow normal = {{{QT_TRANSLATE_NOOP("MainWindow", "Частота"), true},
+                                     {QT_TRANSLATE_NOOP("MainWindow", "Амп"), true},
+                                     {QT_TRANSLATE_NOOP("MainWindow", "Ослабление"), true},
+                                     {"", false},
+                                     {"", false},
+                                     {"", false}}};
+    static const ParamRow am = {{{QT_TRANSLATE_NOOP("MainWindow", "Частота"), true},
+                                 {"", false},
+                                 {"", false},
+                                 {"", false},
+                                 {"", false},
+                                 {QT_TRANSLATE_NOOP("MainWindow", "Вкл"), true}}};
+    // "Вернхяя" is the instrument's own spelling of the upper limit key.
+    static const ParamRow fm = {{{QT_TRANSLATE_NOOP("MainWindow", "Шаг скан."), true},
+                                 {QT_TRANSLATE_NOOP("MainWindow", "Нижняя Гр."), true},
+                                 {QT_TRANSLATE_NOOP("MainWindow", "Вернхяя Гр."), true},
+                                 {QT_TRANSLATE_NOOP("MainWindow", "Период"), true},
+                                 {QT_TRANSLATE_NOOP("MainWindow", "Амп"), true},
+                                 {QT_TRANSLATE_NOOP("MainWindow", "Вкл"), true}}};
+    static const ParamRow delta = {{{QT_TRANSLATE_NOOP("MainWindow", "Частота"), true},
+                                    {QT_TRANSLATE_NOOP("MainWindow", "Амп"), true},
+                                    {"", true},
+                                    {"", true},
+                                    {"", true},
+                                    {"", true}}};
+    switch (mode) {
+    case Am:
+        return am;
+    case Fm:
+        return fm;
+    case Delta:
+        return delta;
+    default:
+        return normal;
+    }
+}
+
+} // namespace
+
+void MainWindow::on_pushButton_Delta_clicked(bool checked) {
+    if (checked)
+        enterMode(Delta);
+    else
+        resetPanelMode();
+}
+
+void MainWindow::on_pushButton_AM_clicked(bool checked) {
+    if (checked)
+        enterMode(Am);
+    else
+        resetPanelMode();
+}
+
+// Only unchecking FM itself stops the sweep; switching straight to another mode
+// leaves it running.
+void MainWindow::on_pushButton_FM_clicked(bool checked) {
+    if (checked) {
+        enterMode(Fm);
+        return;
+    }
+    if (generator)
+        generator->stopFm();
+    resetPanelMode();
+}
+
+void MainWindow::enterMode(int mode) {
+    const std::array<QPushButton *, 3> modeButtons = {ui->pushButton_AM, ui->pushButton_FM,
+                                                      ui->pushButton_Delta};
+    QPushButton *own = mode == Am   ? ui->pushButton_AM
+                       : mode == Fm ? ui->pushButton_FM
+                                    : ui->pushButton_Delta;
+    for (QPushButton *button : modeButtons)
+        if (button != own)
+            button->setChecked(false);
+    panelMode = mode;
+    setParameterRow(mode);
+    if (mode != Fm)
+        blankParameterDisplay();
+    clearActive();
+    resetEntry();
+}
+
+void MainWindow::resetPanelMode() {
+    panelMode = Normal;
+    setParameterRow(Normal);
+    ui->label_Param->setText(tr("Ослабление"));
+    ui->lcdNumber_Param->display(QString::number(attenuation, 'g', 6));
+    // It shows the stored attenuation again, not text typed in another mode.
+    ui->lcdNumber_Param->setEnabled(true);
+    ui->label_ParamUnit->setText(QStringLiteral("dB"));
+    clearActive();
+    resetEntry();
+}
+
+// Unchecks the six keys (no clicked(), so their handlers stay quiet), then
+// gives them the mode's captions, then the mode's checkable flags.
+void MainWindow::setParameterRow(int mode) {
+    const ParamRow &row = paramRow(mode);
+    for (QPushButton *button : paramButtons)
+        button->setChecked(false);
+    for (size_t i = 0; i < paramButtons.size(); ++i)
+        paramButtons[i]->setText(*row[i].caption ? tr(row[i].caption) : QString());
+    for (size_t i = 0; i < paramButtons.size(); ++i)
+        paramButtons[i]->setCheckable(row[i].checkable);
+}
+
+void MainWindow::blankParameterDisplay() {
+    ui->label_Param->setText(QString());
+    ui->lcdNumber_Param->display(QStringLiteral(" "));
+    ui->label_ParamUnit->setText(QString());
+}
+
+void MainWindow::setUpChirpModulation() {
+    setFmKind(devicelink::ChirpUp);
+}
+
+void MainWindow::setDownChirpModulation() {
+    setFmKind(devicelink::ChirpDown);
+}
+
+void MainWindow::setFhssModulation() {
+    setFmKind(devicelink::FrequencyHopping);
+}
+
+// Every driver gets the kind, so the menu works whichever model is connected.
+// The sweep itself is started and stopped with "Вкл" only.
+void MainWindow::setFmKind(int kind) {
+    orvexDriver.setFmMode(kind);
+    pylarDriver.setFmMode(kind);
+    quendtDriver.setFmMode(kind);
+}

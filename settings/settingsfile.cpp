@@ -1,6 +1,184 @@
-// The settings file kept between runs.
+// The settings file kept between runs: "settings.txt" in the current directory,
+// INI format, the panel values under [Display] and the driver's choices under
+// [Settings].
 #include "app/mainwindow.h"
+#include "panel/display.h"
 
-void MainWindow::saveSettings() {}
+#include "ui_mainwindow.h"
 
-void MainWindow::loadSettings() {}
+#include <QAction>
+#include <QDir>
+#include <QSettings>
+
+#include <initializer_list>
+
+namespace {
+
+const QString amplitudeKey = QStringLiteral("Display/amplitude");
+const QString amplitudeUnitKey = QStringLiteral("Display/amplitudeUnit");
+const QString attenuationKey = QStringLiteral("Display/attenuation");
+const QString attenuationUnitKey = QStringLiteral("Display/attenuationUnit");
+const QString amplitudeStepKey = QStringLiteral("Display/amplitudeStep");
+const QString amplitudeStepUnitKey = QStringLiteral("Display/amplitudeStepUnit");
+const QString frequencyKey = QStringLiteral("Display/frequency");
+const QString frequencyUnitKey = QStringLiteral("Display/frequencyUnit");
+const QString frequencyStepKey = QStringLiteral("Display/frequencyStep");
+const QString frequencyStepUnitKey = QStringLiteral("Display/frequencyStepUnit");
+const QString fFmStartKey = QStringLiteral("Display/fFmStart");
+const QString fFmStartUnitKey = QStringLiteral("Display/fFmStartUnit");
+const QString fFmStopKey = QStringLiteral("Display/fFmStop");
+const QString fFmStopUnitKey = QStringLiteral("Display/fFmStopUnit");
+const QString fFmStepKey = QStringLiteral("Display/fFmStep");
+const QString fFmStepUnitKey = QStringLiteral("Display/fFmStepUnit");
+const QString tFmKey = QStringLiteral("Display/tFm");
+const QString tFmUnitKey = QStringLiteral("Display/tFmUnit");
+const QString frequencyGridKey = QStringLiteral("Settings/FrequencyGrid");
+const QString fmModeKey = QStringLiteral("Settings/FmMode");
+const QString portKey = QStringLiteral("Settings/Port");
+
+constexpr int defaultTcpPort = 5025;
+
+// The unit codes each kind of value may be shown in.
+const std::initializer_list<int> amplitudeUnits = {units::Volt, units::Millivolt, units::DbmV};
+const std::initializer_list<int> attenuationUnits = {units::Decibel};
+const std::initializer_list<int> amplitudeStepUnits = {units::Volt, units::Millivolt, units::DbmV,
+                                                       units::Decibel};
+const std::initializer_list<int> frequencyUnits = {units::Kilohertz, units::Megahertz,
+                                                   units::Gigahertz};
+const std::initializer_list<int> periodUnits = {units::Second, units::Millisecond};
+
+QString settingsPath() {
+    return QDir::currentPath() + QStringLiteral("/settings.txt");
+}
+
+// Values are read back at full precision; text that is not a number counts as
+// a missing key.
+double readValue(const QSettings &file, const QString &key, double fallback) {
+    bool ok = false;
+    const double value = file.value(key).toDouble(&ok);
+    return ok ? value : fallback;
+}
+
+int readInt(const QSettings &file, const QString &key, int fallback) {
+    bool ok = false;
+    const int value = file.value(key).toInt(&ok);
+    return ok ? value : fallback;
+}
+
+// A unit code the value cannot be shown in (a damaged file) counts as missing.
+int readUnit(const QSettings &file, const QString &key, int fallback,
+             std::initializer_list<int> allowed) {
+    const int code = readInt(file, key, fallback);
+    for (int unit : allowed)
+        if (unit == code)
+            return code;
+    return fallback;
+}
+
+} // namespace
+
+void MainWindow::saveSettings() {
+    if (!settingsLoaded && !generator)
+        return; // nothing to store: the file stays exactly as it is
+    QSettings file(settingsPath(), QSettings::IniFormat);
+    if (settingsLoaded)
+        writePanelValues(file);
+    if (generator)
+        writeDriverSettings(file);
+}
+
+void MainWindow::loadSettings() {
+    const QSettings file(settingsPath(), QSettings::IniFormat);
+    readPanelValues(file);
+    if (generator)
+        applyDriverSettings(file);
+    showLoadedValues();
+    settingsLoaded = true;
+}
+
+void MainWindow::writePanelValues(QSettings &file) const {
+    file.setValue(amplitudeKey, amplitude);
+    file.setValue(amplitudeUnitKey, amplitudeUnit);
+    file.setValue(attenuationKey, attenuation);
+    file.setValue(attenuationUnitKey, attenuationUnit);
+    file.setValue(amplitudeStepKey, amplitudeStep);
+    file.setValue(amplitudeStepUnitKey, amplitudeStepUnit);
+    file.setValue(frequencyKey, frequency);
+    file.setValue(frequencyUnitKey, frequencyUnit);
+    file.setValue(frequencyStepKey, frequencyStep);
+    file.setValue(frequencyStepUnitKey, frequencyStepUnit);
+    file.setValue(fFmStartKey, fFmStart);
+    file.setValue(fFmStartUnitKey, fFmStartUnit);
+    file.setValue(fFmStopKey, fFmStop);
+    file.setValue(fFmStopUnitKey, fFmStopUnit);
+    file.setValue(fFmStepKey, fFmStep);
+    file.setValue(fFmStepUnitKey, fFmStepUnit);
+    file.setValue(tFmKey, tFm);
+    file.setValue(tFmUnitKey, tFmUnit);
+}
+
+void MainWindow::writeDriverSettings(QSettings &file) const {
+    file.setValue(frequencyGridKey, generator->getFrequencyGrid());
+    file.setValue(fmModeKey, generator->getFmMode());
+    file.setValue(portKey, generator->getTcpPort());
+}
+
+void MainWindow::readPanelValues(const QSettings &file) {
+    amplitude = readValue(file, amplitudeKey, 0.0);
+    amplitudeUnit = readUnit(file, amplitudeUnitKey, units::Millivolt, amplitudeUnits);
+    attenuation = readValue(file, attenuationKey, 0.0);
+    attenuationUnit = readUnit(file, attenuationUnitKey, units::Decibel, attenuationUnits);
+    amplitudeStep = readValue(file, amplitudeStepKey, 1.0);
+    amplitudeStepUnit = readUnit(file, amplitudeStepUnitKey, units::DbmV, amplitudeStepUnits);
+    frequency = readValue(file, frequencyKey, 100000000.0);
+    frequencyUnit = readUnit(file, frequencyUnitKey, units::Megahertz, frequencyUnits);
+    frequencyStep = readValue(file, frequencyStepKey, 1000000.0);
+    frequencyStepUnit = readUnit(file, frequencyStepUnitKey, units::Megahertz, frequencyUnits);
+    fFmStart = readValue(file, fFmStartKey, 0.0);
+    fFmStartUnit = readUnit(file, fFmStartUnitKey, units::Megahertz, frequencyUnits);
+    fFmStop = readValue(file, fFmStopKey, 0.0);
+    fFmStopUnit = readUnit(file, fFmStopUnitKey, units::Megahertz, frequencyUnits);
+    fFmStep = readValue(file, fFmStepKey, 0.0);
+    fFmStepUnit = readUnit(file, fFmStepUnitKey, units::Megahertz, frequencyUnits);
+    if (file.contains(tFmUnitKey)) {
+        tFm = readValue(file, tFmKey, 0.0);
+        tFmUnit = readUnit(file, tFmUnitKey, units::Millisecond, periodUnits);
+    } else {
+        // An older file keeps the period's unit code under the period's key;
+        // the period itself was not stored.
+        tFm = 0.0;
+        tFmUnit = readUnit(file, tFmKey, units::Millisecond, periodUnits);
+    }
+}
+
+void MainWindow::applyDriverSettings(const QSettings &file) {
+    generator->setFrequencyGrid(readInt(file, frequencyGridKey, devicelink::Grid10KHz));
+    generator->setFmMode(readInt(file, fmModeKey, devicelink::ChirpUp));
+    generator->setTcpPort(readInt(file, portKey, defaultTcpPort));
+    markDriverChoicesInMenus();
+}
+
+// The menus show what the driver holds now, not what was last clicked.
+void MainWindow::markDriverChoicesInMenus() {
+    const QList<QAction *> gridActions = {grid1KHzAction, grid2KHzAction, grid5KHzAction,
+                                          grid10KHzAction};
+    const QList<QAction *> fmKindActions = {upChirpAction, downChirpAction, fhssAction};
+    if (QAction *action = gridActions.value(generator->getFrequencyGrid()))
+        action->setChecked(true);
+    if (QAction *action = fmKindActions.value(generator->getFmMode()))
+        action->setChecked(true);
+}
+
+// The read-outs show the loaded values dimmed until the instrument confirms them.
+void MainWindow::showLoadedValues() {
+    activeDisplay = ui->lcdNumber_Freq;
+    activeUnitLabel = ui->label_FreqUnit;
+    displayValue(frequency, frequencyUnit);
+    activeDisplay = ui->lcdNumber_Amp;
+    activeUnitLabel = ui->label_AmpUnit;
+    displayValue(amplitude, amplitudeUnit);
+    clearActive();
+    ui->lcdNumber_Amp->setEnabled(false);
+    ui->lcdNumber_Freq->setEnabled(false);
+    ui->lcdNumber_Param->setEnabled(false);
+}

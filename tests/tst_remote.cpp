@@ -78,6 +78,8 @@ QByteArray TestRemote::ask(QTcpSocket &socket, const QByteArray &line) {
     timer.start();
     while (!socket.canReadLine() && timer.elapsed() < 3000)
         QTest::qWait(5); // the server runs on this thread's event loop
+    if (!socket.canReadLine())
+        return "<no reply>";
     return socket.readLine().trimmed();
 }
 

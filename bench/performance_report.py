@@ -1,0 +1,187 @@
+#!/usr/bin/python3
+"""Runs the benchmarks and writes docs/performance.md (or the file given) with
+the figures, the machine they were measured on and the command behind each.
+RFGEN_BUILD_DIR selects the build directory (default: build)."""
+import datetime
+import os
+import platform
+import subprocess
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.normpath(os.path.join(HERE, ".."))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+import panel_bench  # noqa: E402
+import remote_bench  # noqa: E402
+from panelharness import BUILD  # noqa: E402
+
+PANEL_COMMAND = "RFGEN_BUILD_DIR=build /usr/bin/python3 bench/panel_bench.py"
+REMOTE_COMMAND = "RFGEN_BUILD_DIR=build /usr/bin/python3 bench/remote_bench.py"
+AUTOSEARCH_COMMAND = "umockdev-wrapper build/bench/bench_autosearch"
+
+
+def first_line_with(path, prefix):
+    with open(path) as file:
+        for line in file:
+            if line.startswith(prefix):
+                return line.split(":", 1)[1].strip()
+    return "unknown"
+
+
+def command_output(*args):
+    try:
+        return subprocess.run(args, capture_output=True, text=True, timeout=30,
+                              cwd=ROOT).stdout.strip()
+    except OSError:
+        return ""
+
+
+def machine():
+    ram_kib = int(first_line_with("/proc/meminfo", "MemTotal").split()[0])
+    debian = command_output("cat", "/etc/debian_version") or "unknown"
+    qt = command_output("dpkg-query", "-W", "-f=${Version}", "libqt5core5a") or "unknown"
+    commit = command_output("git", "rev-parse", "--short", "HEAD") or "unknown"
+    if command_output("git", "status", "--porcelain", "--untracked-files=no"):
+        commit += " with local changes"
+    with open("/proc/loadavg") as loadavg:
+        load = " ".join(loadavg.read().split()[:3])
+    return [
+        ("CPU", first_line_with("/proc/cpuinfo", "model name")),
+        ("Cores (nproc)", str(os.cpu_count() if not hasattr(os, "sched_getaffinity")
+                              else len(os.sched_getaffinity(0)))),
+        ("RAM", f"{ram_kib / 1024 / 1024:.1f} GiB"),
+        ("System", f"Debian {debian}, Linux {platform.release()}"),
+        ("Qt", qt),
+        ("Source", f"commit {commit}"),
+        ("Load average at start (1, 5, 15 min)", load),
+        ("Measured", datetime.datetime.now().strftime("%Y-%m-%d %H:%M")),
+    ]
+
+
+def autosearch_table():
+    program = os.path.join(BUILD, "bench", "bench_autosearch")
+    result = subprocess.run(["umockdev-wrapper", program], capture_output=True, text=True,
+                            timeout=600, check=True)
+    return result.stdout.rstrip()
+
+
+def table(rows):
+    lines = ["| Figure | Value | Command |", "|---|---|---|"]
+    lines += [f"| {name} | {value} | `{command}` |" for name, value, command in rows]
+    return "\n".join(lines)
+
+
+def pipelining_note(remote):
+    """Explains pipelined queries being slower than single ones, when they are."""
+    if remote["pipelined_queries_per_s"] >= remote["sequential_queries_per_s"]:
+        return ""
+    return """
+Pipelined queries are slower than queries sent one at a time. The server
+writes each reply as soon as it has it and its socket keeps Nagle's
+algorithm on, so replies that queue up behind an unacknowledged one wait
+for the client's delayed acknowledgement (about 40 ms). A client that acknowledges at once
+(`TCP_QUICKACK` after every read) gets a batch of 5 queries back in about
+1 ms instead of 44 ms; setting `QAbstractSocket::LowDelayOption` on the
+server's client sockets would remove the wait for every client.
+"""
+
+
+def report(panel, remote, autosearch):
+    cpu_window = f"{panel['cpu_seconds']:.0f} s"
+    panel_rows = [
+        ("Start to window shown", f"{panel['start_to_window_ms']:.0f} ms median of "
+         f"{panel['start_runs']} starts (max {panel['start_to_window_max_ms']:.0f} ms)",
+         PANEL_COMMAND),
+        ("Start to connected title", f"{panel['start_to_connected_ms']:.0f} ms median of "
+         f"{panel['start_runs']} starts (max {panel['start_to_connected_max_ms']:.0f} ms)",
+         PANEL_COMMAND),
+        ("Key press to command at the instrument", f"{panel['key_to_instrument_median_ms']:.2f} ms"
+         f" median, {panel['key_to_instrument_p99_ms']:.2f} ms p99 "
+         f"(max {panel['key_to_instrument_max_ms']:.2f} ms) over {panel['presses']} presses",
+         PANEL_COMMAND),
+        ("Resident memory (VmRSS) after start", f"{panel['rss_after_start_mib']:.1f} MiB",
+         PANEL_COMMAND),
+        ("CPU while connected and idle", f"{panel['cpu_idle_connected_percent']:.2f} % of one "
+         f"core over {cpu_window}", PANEL_COMMAND),
+        ("CPU while the instrument is unplugged", f"{panel['cpu_unplugged_percent']:.2f} % of "
+         f"one core over {cpu_window}", PANEL_COMMAND),
+    ]
+    remote_rows = [
+        ("`FREQ?` round trip", f"{remote['query_median_ms']:.3f} ms median, "
+         f"{remote['query_p99_ms']:.3f} ms p99 over {remote['queries']} queries", REMOTE_COMMAND),
+        ("`FREQ n;FREQ?` round trip (set and read back)", f"{remote['set_median_ms']:.3f} ms "
+         f"median, {remote['set_p99_ms']:.3f} ms p99 over {remote['queries']} lines",
+         REMOTE_COMMAND),
+        ("Queries one at a time", f"{remote['sequential_queries_per_s']:.0f} per second",
+         REMOTE_COMMAND),
+        (f"Queries {remote['pipeline_batch']} in flight",
+         f"{remote['pipelined_queries_per_s']:.0f} per second", REMOTE_COMMAND),
+    ]
+    machine_rows = "\n".join(f"| {name} | {value} |" for name, value in machine())
+    return f"""# Performance
+
+Figures measured on the machine below by `scripts/bench --report`, which
+wrote this file. Every figure names the command that measures it again; run
+the commands from the top of the source tree after building (`scripts/bench`
+builds what they need). The instruments are the simulated ones of
+`rfgen-testbed`, so the serial link is a pseudo-terminal, not a USB adapter:
+on a real instrument add its own response time.
+
+## Machine
+
+| | |
+|---|---|
+{machine_rows}
+
+## The front panel program
+
+`rfpanel` runs under its own Xvfb (1280×1024, 96 dpi, no window manager)
+with one simulated QUENDT instrument, exactly as a user starts it
+(`rfgen-testbed --model quendt -- build/app/rfpanel`). Times are taken from
+outside: the window and its title are polled on the X server (every few
+milliseconds, so a figure may be late by that much), key presses are sent
+through the XTEST extension, and the instrument's frequency is polled through
+the testbed's control socket. A key press is `D` or `A` (frequency one step up
+or down); its latency ends when the instrument holds the new frequency. CPU is
+the process's scheduler time over the stated wall-clock time.
+
+{table(panel_rows)}
+
+## Searching for instruments
+
+`Searcher::autosearch` with one live instrument beside ports that never
+answer; all ports are probed at once, so silent ports cost one reply
+window (150 ms), not 150 ms each.
+
+```
+{autosearch}
+```
+
+Command: `{AUTOSEARCH_COMMAND}`
+
+## Remote control
+
+`rfgen serve` with one simulated QUENDT instrument, a plain TCP client on
+the same machine (loopback, `TCP_NODELAY` on the client side). Each query
+goes to the instrument over its serial link and back.
+
+{table(remote_rows)}
+{pipelining_note(remote)}"""
+
+
+def main():
+    target = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "docs", "performance.md")
+    print("measuring autosearch ...", file=sys.stderr)
+    autosearch = autosearch_table()
+    print("measuring the panel program ...", file=sys.stderr)
+    panel = panel_bench.measure()
+    print("measuring remote control ...", file=sys.stderr)
+    remote = remote_bench.measure()
+    with open(target, "w") as out:
+        out.write(report(panel, remote, autosearch))
+    print(f"wrote {target}", file=sys.stderr)
+
+
+if __name__ == "__main__":
+    main()
