@@ -15,6 +15,9 @@ namespace {
 void paintReadout(QPalette &palette, Qt::GlobalColor lit, Qt::GlobalColor dimmed, QLabel *caption,
                   QLabel *unitLabel, QLCDNumber *display) {
     palette.setColor(QPalette::Active, QPalette::WindowText, lit);
+    // Lit also while the window is in the background: the copied palette's
+    // black would leave the read-outs black on black.
+    palette.setColor(QPalette::Inactive, QPalette::WindowText, lit);
     palette.setColor(QPalette::Disabled, QPalette::WindowText, dimmed);
     for (QWidget *widget : std::initializer_list<QWidget *>{caption, unitLabel, display}) {
         widget->setPalette(palette);

@@ -107,9 +107,11 @@ void MainWindow::takeOverDisplay(QLCDNumber *display, QLabel *unitLabel) {
 
 // A routine that overwrites the read-out the operator was typing into ends
 // that entry, so the next digit starts a fresh number (point and all).
-// Called between push and restore: the top of the stack is the edited display.
+// Called between push and restore. The stacks are empty between events, so
+// their first entry is the operator's read-out, also when a report arrives
+// inside an arrow's driver call (the top is then the arrow's read-out).
 void MainWindow::abandonEntryOn(const QLCDNumber *display) {
-    if (!displayStack.empty() && displayStack.back() == display)
+    if (!displayStack.empty() && displayStack.front() == display)
         resetEntry();
 }
 

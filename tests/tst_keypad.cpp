@@ -40,6 +40,7 @@ private slots:
     void commitLevelInFm_data();
     void commitLevelInFm();
     void okOutsideTheModesRefuses();
+    void okInDeltaLightsTheStepReadout();
     void okWithoutInstrumentKeepsEntry();
     void unitKeyConvertsCommitted_data();
     void unitKeyConvertsCommitted();
@@ -218,6 +219,10 @@ void TestKeypad::typing_data() {
         << false << "1 2 3 4 5 6 7 . 5"
         << QStringList{"1", "12", "123", "1234", "12345", "123456", "1234567", "1234567", "1234567"}
         << "ddddddddd";
+    QTest::newRow("minus keeps every digit of a seven-digit number")
+        << false << "1 2 3 4 5 6 7 -"
+        << QStringList{"1", "12", "123", "1234", "12345", "123456", "1234567", "-1234567"}
+        << "dddddddd";
     QTest::newRow("fraction digits up to the width")
         << false << "0 . 1 2 3 4 5 6 7"
         << QStringList{"0",      "0",       "0.1",      "0.12",    "0.123",
@@ -457,6 +462,21 @@ void TestKeypad::okOutsideTheModesRefuses() {
     QVERIFY(window->errorBox.isVisible());
     QCOMPARE(window->entryState, 0);
     QCOMPARE(window->frequency, frequencyBefore);
+    QTest::qWait(50);
+    QCOMPARE(settingCommands(instrument->receivedLines()), QList<QByteArray>());
+}
+
+// In Delta mode OK lights the step read-out even with no step key down.
+void TestKeypad::okInDeltaLightsTheStepReadout() {
+    enterMode(panelmode::Delta);
+    window->ui->lcdNumber_Param->setEnabled(false);
+    const double frequencyStepBefore = window->frequencyStep;
+    const double amplitudeStepBefore = window->amplitudeStep;
+    QVERIFY(press("OK"));
+    QVERIFY(window->ui->lcdNumber_Param->isEnabled());
+    QCOMPARE(window->frequencyStep, frequencyStepBefore);
+    QCOMPARE(window->amplitudeStep, amplitudeStepBefore);
+    QVERIFY(!window->errorBox.isVisible());
     QTest::qWait(50);
     QCOMPARE(settingCommands(instrument->receivedLines()), QList<QByteArray>());
 }

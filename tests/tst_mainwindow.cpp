@@ -749,6 +749,7 @@ void TestMainWindow::readoutColours() {
         QVERIFY2(widget, qPrintable(name));
         const QPalette palette = widget->palette();
         QCOMPARE(palette.color(QPalette::Active, QPalette::WindowText), lit);
+        QCOMPARE(palette.color(QPalette::Inactive, QPalette::WindowText), lit);
         QCOMPARE(palette.color(QPalette::Disabled, QPalette::WindowText), dimmed);
         for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
             QCOMPARE(palette.brush(group, QPalette::Window).color(), QColor(Qt::black));

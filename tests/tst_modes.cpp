@@ -3,6 +3,7 @@
 // sweep stopped only when FM itself is released, and the FM kind reaching the
 // instrument.
 #include "app/mainwindow.h"
+#include "panelkeys.h"
 #include "panelrig.h"
 #include "ui_mainwindow.h"
 
@@ -162,6 +163,7 @@ void TestModes::transitions() {
     case Normal:
         QCOMPARE(window->ui->label_Param->text(), QStringLiteral("Ослабление"));
         QCOMPARE(window->ui->lcdNumber_Param->value(), 12.3457);
+        QVERIFY(panelkeys::draws(*window->ui->lcdNumber_Param, QStringLiteral("12.3457")));
         QVERIFY(window->ui->lcdNumber_Param->isEnabled());
         QCOMPARE(window->ui->label_ParamUnit->text(), QStringLiteral("dB"));
         break;
@@ -173,6 +175,9 @@ void TestModes::transitions() {
     default:
         QCOMPARE(window->ui->label_Param->text(), QString());
         QCOMPARE(window->ui->lcdNumber_Param->value(), 0.0);
+        // One blank, drawn as nothing: not a zero.
+        QVERIFY(panelkeys::draws(*window->ui->lcdNumber_Param, QStringLiteral(" ")));
+        QVERIFY(!panelkeys::draws(*window->ui->lcdNumber_Param, QStringLiteral("0")));
         QCOMPARE(window->ui->label_ParamUnit->text(), QString());
         break;
     }

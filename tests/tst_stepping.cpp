@@ -78,6 +78,7 @@ private slots:
     void nothingWithoutDriver();
     void reportInsideDriverCallNests_data();
     void reportInsideDriverCallNests();
+    void nestedReportOnTypedDisplayEndsEntry();
 
 private:
     void press(Arrow arrow);
@@ -533,6 +534,34 @@ void TestStepping::reportInsideDriverCallNests() {
     auto *shown = window->findChild<QLCDNumber *>(reported);
     QCOMPARE(shown->value(), frequencyReport ? 250.0 : amplitudeReport ? 321.0 : 12.5);
     QVERIFY2(!rig.panelLines().isEmpty(), "the step still reached the instrument");
+}
+
+// The operator types into the frequency read-out; Up steps the amplitude and
+// the driver reports a frequency inside that call. The report overwrites the
+// typed number, so the next digits start a fresh number, point included.
+void TestStepping::nestedReportOnTypedDisplayEndsEntry() {
+    window = rig.open();
+    QVERIFY(window);
+    Generator &real = *window->generator;
+    ReportingDriver nesting(real, [&] { emit real.newFrequency(250e6); });
+    window->ui->pushButton_Param1->click();
+    for (QPushButton *key : {window->ui->pushButton_Num3, window->ui->pushButton_Num2,
+                             window->ui->pushButton_Dot, window->ui->pushButton_Num5})
+        key->click();
+    QCOMPARE(window->ui->lcdNumber_Freq->value(), 32.5);
+    window->amplitudeStepUnit = units::Millivolt;
+    window->amplitudeStep = 0.01;
+    window->generator = &nesting;
+
+    press(Up);
+    window->generator = &real;
+
+    QCOMPARE(window->ui->lcdNumber_Freq->value(), 250.0);
+    QCOMPARE(window->activeDisplay, window->ui->lcdNumber_Freq);
+    for (QPushButton *key :
+         {window->ui->pushButton_Num2, window->ui->pushButton_Dot, window->ui->pushButton_Num5})
+        key->click();
+    QCOMPARE(window->ui->lcdNumber_Freq->value(), 2.5);
 }
 
 QTEST_MAIN(TestStepping)
