@@ -21,19 +21,22 @@ CommandEngine::CommandEngine(Generator *generator) : generator(generator) {}
 QByteArray CommandEngine::execute(const QByteArray &line) {
     QList<QByteArray> fields;
     bool anyQuery = false;
+    lineFailed = false;
     for (const QByteArray &text : scpi::splitCommands(line)) {
         scpi::Command command;
         const scpi::ErrorCode parsed = scpi::parseCommand(text, command);
         anyQuery = anyQuery || command.query;
+        const int fieldsBefore = fields.size();
         if (parsed != scpi::NoError)
             queue.push(parsed);
         else
             run(command, fields);
+        if (command.query && fields.size() == fieldsBefore)
+            fields.append(""); // every query has its field, empty when it failed
     }
     if (!anyQuery)
         return QByteArray();
-    const QByteArray reply = fields.join(';');
-    return reply.isNull() ? QByteArray("") : reply; // a reply line even with no fields
+    return fields.join(';');
 }
 
 void CommandEngine::run(const scpi::Command &command, QList<QByteArray> &fields) {
@@ -41,7 +44,9 @@ void CommandEngine::run(const scpi::Command &command, QList<QByteArray> &fields)
     // client can learn why its commands fail.
     if (runLocal(command, fields))
         return;
-    if (!generator->isConnected()) {
+    // Once the instrument did not answer, the rest of the line fails at once
+    // instead of waiting for it again and again.
+    if (!generator->isConnected() || lineFailed) {
         queue.push(scpi::HardwareMissing);
         return;
     }
@@ -49,6 +54,7 @@ void CommandEngine::run(const scpi::Command &command, QList<QByteArray> &fields)
         runQuery(command.header, fields);
     else
         runSetting(command);
+    lineFailed = !generator->isResponding();
 }
 
 bool CommandEngine::runLocal(const scpi::Command &command, QList<QByteArray> &fields) {
@@ -146,39 +152,40 @@ void CommandEngine::runSetting(const scpi::Command &command) {
 }
 
 void CommandEngine::setNumber(Header header, double value) {
-    bool accepted = true;
     switch (header) {
     case Header::Freq:
-        if ((accepted = generator->setFrequency(value)))
-            emit generator->newFrequency(value);
-        break;
+        return applySetting(value, &Generator::setFrequency, &Generator::newFrequency);
     case Header::Pow:
-        value = dbmToVolts(value);
-        [[fallthrough]];
+        return applySetting(dbmToVolts(value), &Generator::setAmplitude, &Generator::newAmplitude);
     case Header::Volt:
-        if ((accepted = generator->setAmplitude(value)))
-            emit generator->newAmplitude(value);
-        break;
+        return applySetting(value, &Generator::setAmplitude, &Generator::newAmplitude);
     case Header::Att:
-        if ((accepted = generator->setAttenuation(value)))
-            emit generator->newAttenuation(value);
-        break;
+        return applySetting(value, &Generator::setAttenuation, &Generator::newAttenuation);
     case Header::FmStart:
         sweep.start = value;
-        break;
+        return;
     case Header::FmStop:
         sweep.stop = value;
-        break;
+        return;
     case Header::FmStep:
         sweep.step = value;
-        break;
+        return;
     case Header::FmPeriod:
         sweep.period = value;
-        break;
+        return;
     default:
         queue.push(scpi::CommandError);
-        return;
     }
+}
+
+// The panel hears of every value the instrument now holds, also when it took
+// another value than the one asked for.
+void CommandEngine::applySetting(double value, bool (Generator::*set)(double &),
+                                 void (Generator::*report)(double)) {
+    const double requested = value;
+    const bool accepted = (generator->*set)(value);
+    if (accepted || value != requested)
+        (generator->*report)(value);
     if (!accepted)
         queue.push(scpi::DataOutOfRange);
 }
@@ -231,24 +238,9 @@ void CommandEngine::startSweep() {
     emit generator->newTFm(values[3]);
 }
 
-// Power-on state, then every value is reported so the panel shows it.
 void CommandEngine::reset() {
-    generator->send("*RST");
+    generator->resetInstrument();
     sweep = SweepSettings();
-    const QByteArray reply = readInstrument(
-        levelInDbm(generator) ? "FREQ?;POW?;ATT?;OUTP?;FM:PER?" : "FREQ?;VOLT?;ATT?;OUTP?;FM:PER?");
-    const QList<QByteArray> f = reply.split(';');
-    double v[5];
-    if (f.size() != 5)
-        return;
-    for (int i = 0; i < 5; ++i)
-        if (!scpi::parseNumber(f[i], v[i]))
-            return;
-    emit generator->newFrequency(v[0]);
-    emit generator->newAmplitude(levelInDbm(generator) ? dbmToVolts(v[1]) : v[1]);
-    emit generator->newAttenuation(v[2]);
-    emit generator->newState(v[3] != 0);
-    emit generator->newTFm(v[4]);
 }
 
 } // namespace rfgen

@@ -30,12 +30,15 @@ private:
     Generator *generator;
     scpi::ErrorQueue queue;
     SweepSettings sweep;
+    bool lineFailed = false;
 
     void run(const scpi::Command &command, QList<QByteArray> &fields);
     bool runLocal(const scpi::Command &command, QList<QByteArray> &fields);
     void runQuery(scpi::Header header, QList<QByteArray> &fields);
     void runSetting(const scpi::Command &command);
     void setNumber(scpi::Header header, double value);
+    void applySetting(double value, bool (Generator::*set)(double &),
+                      void (Generator::*report)(double));
     void setSwitch(scpi::Header header, bool on);
     void setKeyword(scpi::Header header, const QByteArray &word);
     void startSweep();

@@ -59,8 +59,9 @@ void GeneratorPrivate::open(const QSerialPortInfo &info) {
     QObject::connect(port, &QSerialPort::readyRead, this, &GeneratorPrivate::onReadyRead);
     QObject::connect(port, &QSerialPort::errorOccurred, this, &GeneratorPrivate::onPortError);
     last = LastKnown();
-    missedPolls = 0;
+    missedReplies = 0;
     outage = false;
+    needResync = false;
     startAsync(Pending::Identify);
 }
 
@@ -130,44 +131,96 @@ bool GeneratorPrivate::readLineSync(QByteArray &line, QDeadlineTimer deadline) {
     return got;
 }
 
-void GeneratorPrivate::finishPending() {
+// An answer to our *IDN? marks where the instrument's replies are in step
+// with our requests again.
+bool GeneratorPrivate::isIdentification(const QByteArray &line) const {
+    return identification.isEmpty() ? modelFromIdentification(line) != NoModel
+                                    : line == identification;
+}
+
+// Waits, within the caller's deadline, for the answer to the request that was
+// already on its way when the caller came in.
+void GeneratorPrivate::finishPending(QDeadlineTimer deadline) {
     if (pending == Pending::None || !port)
         return;
     replyTimer.stop();
+    const QDeadlineTimer until = std::min(pendingDeadline, deadline);
     QByteArray line;
-    if (readLineSync(line, pendingDeadline))
+    while (pending != Pending::None && readLineSync(line, until))
         handleAsyncReply(line);
-    else if (!lossDuringSync)
+    if (pending != Pending::None && !lossDuringSync)
         missedReply();
+}
+
+// After an answer went missing, a late one could be taken for the answer to
+// the next request. The next request is therefore led by *IDN?, and lines are
+// dropped until one starts with the instrument's identification.
+QByteArray GeneratorPrivate::framed(const QByteArray &line) const {
+    return needResync ? "*IDN?;" + line : line;
+}
+
+// Takes a reply line; false for a late line that belongs to an earlier request.
+bool GeneratorPrivate::unframe(QByteArray &line) {
+    if (!needResync)
+        return true;
+    const int end = line.indexOf(';');
+    if (end < 0 || !isIdentification(line.left(end)))
+        return false;
+    line.remove(0, end + 1);
+    needResync = false;
+    return true;
+}
+
+bool GeneratorPrivate::readReply(QByteArray &reply, QDeadlineTimer deadline) {
+    while (readLineSync(reply, deadline))
+        if (unframe(reply))
+            return true;
+    return false;
 }
 
 bool GeneratorPrivate::transact(const QByteArray &line, QByteArray *reply) {
     if (!port)
         return false;
+    const QDeadlineTimer deadline(replyTimeoutMs); // the whole call, waits included
     inSync = true;
-    pollTimer.stop();
-    finishPending();
+    finishPending(deadline);
     bool answered = false;
     if (port && !lossDuringSync) {
-        writeLine(line, true);
-        answered = !reply || readLineSync(*reply, QDeadlineTimer(replyTimeoutMs));
+        writeLine(reply ? framed(line) : line, true);
+        answered = !reply || readReply(*reply, deadline);
         if (reply && answered && verbose)
             qCInfo(lcIo).noquote() << portName << ">>" << *reply;
     }
     inSync = false;
     if (lossDuringSync) {
         lossDuringSync = false;
-        QTimer::singleShot(0, this, &GeneratorPrivate::loseLink);
+        queueLoss();
         return false;
     }
-    if (answered)
-        outage = false;
-    else
+    if (answered && reply)
+        heardFromInstrument();
+    if (!answered) {
+        needResync = true;
         noAnswer();
-    if (pending == Pending::None && port)
+    }
+    // Only an answer postpones the next poll: a silent instrument is still
+    // polled, and found lost, while calls keep failing.
+    if (port && pending == Pending::None && (answered || !pollTimer.isActive()))
         pollTimer.start(firstPollDue ? 0 : pollIdleMs);
     firstPollDue = false;
     return answered;
+}
+
+void GeneratorPrivate::heardFromInstrument() {
+    missedReplies = 0;
+    outage = false;
+}
+
+void GeneratorPrivate::queueLoss() {
+    QTimer::singleShot(0, this, [this, attempt = linkAttempt] {
+        if (attempt == linkAttempt)
+            loseLink();
+    });
 }
 
 bool GeneratorPrivate::setAndReadBack(const QByteArray &header, double value, double &answer) {
@@ -176,18 +229,21 @@ bool GeneratorPrivate::setAndReadBack(const QByteArray &header, double value, do
     return transact(line, &reply) && scpi::parseNumber(reply, answer);
 }
 
+// Reported after the call returns, so no handler (a modal box, say) runs
+// inside a set operation.
 void GeneratorPrivate::noAnswer() {
     if (outage)
         return;
     outage = true;
-    emit q->error(noAnswerText);
+    QMetaObject::invokeMethod(
+        q, [q = q] { emit q->error(noAnswerText); }, Qt::QueuedConnection);
 }
 
 void GeneratorPrivate::startAsync(Pending kind) {
     if (!port || pending != Pending::None)
         return;
     pending = kind;
-    writeLine(kind == Pending::Identify ? QByteArray("*IDN?") : pollLine(),
+    writeLine(kind == Pending::Poll ? framed(pollLine()) : QByteArray("*IDN?"),
               kind == Pending::Identify);
     pendingDeadline = QDeadlineTimer(replyTimeoutMs);
     replyTimer.start(replyTimeoutMs);
@@ -205,48 +261,70 @@ void GeneratorPrivate::onReadyRead() {
     while (port && takeLine(line)) {
         if (pending == Pending::None)
             continue; // a stray line, e.g. a late answer to a timed-out call
-        replyTimer.stop();
         handleAsyncReply(line);
+        if (pending == Pending::None)
+            replyTimer.stop();
     }
 }
 
 void GeneratorPrivate::handleAsyncReply(const QByteArray &line) {
-    const Pending kind = pending;
-    pending = Pending::None;
-    if (kind == Pending::Identify) {
-        if (verbose)
-            qCInfo(lcIo).noquote() << portName << ">>" << line;
-        identification = line;
-        missedPolls = 0;
-        sendHeldModes();
-        // The first poll follows at once and reports every value.
+    switch (pending) {
+    case Pending::Identify:
+        pending = Pending::None;
+        identifyReply(line);
+        return;
+    case Pending::Poll: {
+        QByteArray reply = line;
+        if (!unframe(reply))
+            return; // a late answer: keep waiting for ours
+        pending = Pending::None;
+        if (!applyPollReply(reply)) {
+            missedReply();
+            return;
+        }
         if (!inSync)
-            startAsync(Pending::Poll);
-        else
-            firstPollDue = true;
+            pollTimer.start(pollIdleMs);
         return;
     }
-    if (!applyPollReply(line)) {
-        missedReply();
+    case Pending::None:
         return;
     }
-    if (!inSync)
-        pollTimer.start(pollIdleMs);
 }
 
-void GeneratorPrivate::sendHeldModes() {
-    writeLine(QByteArray("LEV:MODE ") + levelModes[levelControl] + ";FM:MODE " + fmKinds[fmMode],
-              true);
+void GeneratorPrivate::identifyReply(const QByteArray &line) {
+    if (verbose)
+        qCInfo(lcIo).noquote() << portName << ">>" << line;
+    if (modelFromIdentification(line) == NoModel) {
+        missedReply(); // noise, not an identification
+        return;
+    }
+    identification = line;
+    heardFromInstrument();
+    writeLine(heldModesLine(), true);
+    pollSoon(); // the first poll reports every value
+}
+
+void GeneratorPrivate::pollSoon() {
+    if (!inSync)
+        startAsync(Pending::Poll);
+    else
+        firstPollDue = true;
+}
+
+QByteArray GeneratorPrivate::heldModesLine() const {
+    return QByteArray("LEV:MODE ") + levelModes[levelControl] + ";FM:MODE " + fmKinds[fmMode];
 }
 
 void GeneratorPrivate::onReplyTimeout() {
-    pending = Pending::None;
     missedReply();
 }
 
+// A request went unanswered (or was answered with noise): the next exchange
+// starts by getting back in step, and two misses in a row mean the link is lost.
 void GeneratorPrivate::missedReply() {
     pending = Pending::None;
-    if (++missedPolls >= 2) {
+    needResync = true;
+    if (++missedReplies >= 2) {
         if (inSync)
             lossDuringSync = true;
         else
@@ -260,6 +338,16 @@ void GeneratorPrivate::missedReply() {
 // Inside a synchronous call a poll answer only proves the link alive: its values
 // are dropped, so no report interrupts the caller, and the next poll catches up.
 bool GeneratorPrivate::applyPollReply(const QByteArray &line) {
+    LastKnown now;
+    if (!parsePollReply(line, now))
+        return false;
+    heardFromInstrument();
+    if (!inSync)
+        reportChanges(now);
+    return true;
+}
+
+bool GeneratorPrivate::parsePollReply(const QByteArray &line, LastKnown &now) const {
     const QList<QByteArray> fields = line.split(';');
     double values[5];
     if (fields.size() != 5)
@@ -267,18 +355,20 @@ bool GeneratorPrivate::applyPollReply(const QByteArray &line) {
     for (int i = 0; i < 5; ++i)
         if (!scpi::parseNumber(fields.at(i), values[i]))
             return false;
-    missedPolls = 0;
-    outage = false;
-    if (inSync)
-        return true;
-    LastKnown now;
     now.frequency = values[0];
     now.amplitude = spec->levelInDbm ? dbmToVolts(values[1]) : values[1];
     now.attenuation = values[2];
     now.state = values[3] != 0;
     now.period = values[4];
-    reportChanges(now);
     return true;
+}
+
+// Reads every value now and reports those that changed (after a reset).
+void GeneratorPrivate::pollAndReport() {
+    QByteArray reply;
+    LastKnown now;
+    if (transact(pollLine(), &reply) && parsePollReply(reply, now))
+        reportChanges(now);
 }
 
 void GeneratorPrivate::reportChanges(const LastKnown &now) {
@@ -330,6 +420,10 @@ bool Generator::isVerbose() const {
 bool Generator::isConnected() const {
     return d->port != nullptr;
 }
+
+bool Generator::isResponding() const {
+    return d->port && !d->outage;
+}
 QString Generator::portName() const {
     return d->portName;
 }
@@ -343,9 +437,10 @@ static bool isFinite(double value) {
 
 bool Generator::setState(bool on) {
     QByteArray reply;
-    if (!d->transact(on ? "OUTP ON;OUTP?" : "OUTP OFF;OUTP?", &reply))
-        return false;
-    const bool held = reply.trimmed() == "1";
+    bool held = false;
+    if (!d->transact(on ? "OUTP ON;OUTP?" : "OUTP OFF;OUTP?", &reply) ||
+        !scpi::parseSwitch(reply, held) || reply.trimmed().size() != 1)
+        return false; // only "1" or "0" says what the output does
     d->last.state = held;
     return held == on;
 }
@@ -487,6 +582,14 @@ bool Generator::startFm(double &startHz, double &stopHz, double &stepHz, double 
 
 void Generator::stopFm() {
     d->transact("FM:STAT OFF", nullptr);
+}
+
+void Generator::resetInstrument() {
+    if (!d->transact("*RST", nullptr))
+        return;
+    // The panel's level control and FM kind stay in force.
+    d->transact(d->heldModesLine(), nullptr);
+    d->pollAndReport();
 }
 
 bool Generator::query(const QByteArray &line, QByteArray &reply) {

@@ -35,6 +35,8 @@ public:
     void enableVerbose(bool on);
     bool isVerbose() const;
     bool isConnected() const;
+    // False from a request the instrument did not answer until it answers again.
+    bool isResponding() const;
     QString portName() const;
 
     void setFmMode(int kind);
@@ -56,6 +58,9 @@ public:
     bool query(const QByteArray &line, QByteArray &reply);
     // Sends a line that expects no answer.
     bool send(const QByteArray &line);
+    // Power-on state (*RST) with the held level control and FM kind sent
+    // again; reports every value that changed.
+    void resetInstrument();
 
 signals:
     void error(QString message);

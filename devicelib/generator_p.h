@@ -46,7 +46,8 @@ public:
     QDeadlineTimer pendingDeadline;
     QTimer pollTimer;
     QTimer replyTimer;
-    int missedPolls = 0;
+    int missedReplies = 0;
+    bool needResync = false;
     bool outage = false;
     bool inSync = false;
     bool lossDuringSync = false;
@@ -61,21 +62,31 @@ public:
     bool transact(const QByteArray &line, QByteArray *reply);
     // Sends a setting with its read-back query and returns the answered number.
     bool setAndReadBack(const QByteArray &header, double value, double &answer);
+    void pollAndReport();
+    QByteArray heldModesLine() const;
 
 private:
     void writeLine(const QByteArray &line, bool logIt);
     bool takeLine(QByteArray &line);
     bool readLineSync(QByteArray &line, QDeadlineTimer deadline);
-    void finishPending();
+    bool isIdentification(const QByteArray &line) const;
+    void finishPending(QDeadlineTimer deadline);
+    QByteArray framed(const QByteArray &line) const;
+    bool unframe(QByteArray &line);
+    bool readReply(QByteArray &reply, QDeadlineTimer deadline);
+    void heardFromInstrument();
+    void queueLoss();
     void startAsync(Pending kind);
+    void pollSoon();
     void onReadyRead();
     void onReplyTimeout();
     void onPortError(QSerialPort::SerialPortError error);
     void handleAsyncReply(const QByteArray &line);
+    void identifyReply(const QByteArray &line);
     void missedReply();
     bool applyPollReply(const QByteArray &line);
+    bool parsePollReply(const QByteArray &line, LastKnown &now) const;
     void reportChanges(const LastKnown &now);
     void noAnswer();
-    void sendHeldModes();
     QByteArray pollLine() const;
 };

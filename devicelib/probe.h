@@ -12,8 +12,11 @@ struct ProbeResult {
     QByteArray identification; // first reply line, empty when none
 };
 
+// The ports a search probes: every serial port but Bluetooth ones.
+QList<QSerialPortInfo> searchablePorts();
+
 // Asks every port for its identification at once, for at most 150 ms in all.
-// Ports that cannot be opened and Bluetooth serial ports are left out.
+// Ports that cannot be opened are left out.
 QList<ProbeResult> probePorts(const QList<QSerialPortInfo> &ports);
 
 } // namespace rfgen

@@ -8,7 +8,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-#include <list>
+#include <algorithm>
+#include <vector>
 
 namespace rfgen {
 
@@ -33,52 +34,59 @@ struct Client {
     QByteArray pending;
     bool discarding = false;
     bool scheduled = false;
+    bool serving = false;
+    bool leaving = false; // hung up: its last lines are still served
 
     Client(QTcpSocket *s, Generator *g) : socket(s), engine(g) {}
 };
 
 struct RemoteServer::Private {
     Generator *generator;
-    QTcpServer listener;
-    std::list<Client> clients;
+    std::unique_ptr<QTcpServer> listener;
+    // Shared, so a client stays alive while one of its lines is served even if
+    // a handler of a driver signal stops the server or the client hangs up.
+    std::vector<std::shared_ptr<Client>> clients;
 };
 
 RemoteServer::RemoteServer(Generator *generator) : d(std::make_unique<Private>()) {
     d->generator = generator;
-    connect(&d->listener, &QTcpServer::newConnection, this, [this] { acceptClients(); });
 }
 
 RemoteServer::~RemoteServer() {
     close();
 }
 
+// Binds the new port before giving up the old one, so a port that cannot be
+// bound leaves the running server as it was.
 bool RemoteServer::listen(int port) {
-    if (d->listener.isListening() && d->listener.serverPort() == port)
+    if (d->listener && d->listener->isListening() && d->listener->serverPort() == port)
         return true;
-    d->listener.close();
-    return d->listener.listen(QHostAddress::Any, quint16(port));
+    auto listener = std::make_unique<QTcpServer>();
+    if (!listener->listen(QHostAddress::Any, quint16(port))) {
+        lastError = listener->errorString();
+        return false;
+    }
+    connect(listener.get(), &QTcpServer::newConnection, this, [this] { acceptClients(); });
+    d->listener = std::move(listener);
+    return true;
 }
 
 QString RemoteServer::errorString() const {
-    return d->listener.errorString();
+    return lastError;
 }
 
 void RemoteServer::close() {
-    d->listener.close();
+    d->listener.reset();
     const bool hadClients = !d->clients.empty();
-    for (Client &client : d->clients)
-        if (client.socket) {
-            client.socket->disconnect(this);
-            client.socket->abort();
-            client.socket->deleteLater();
-        }
+    for (const auto &client : d->clients)
+        release(*client);
     d->clients.clear();
     if (hadClients)
         emit d->generator->netControl(false);
 }
 
 bool RemoteServer::isListening() const {
-    return d->listener.isListening();
+    return d->listener && d->listener->isListening();
 }
 
 int RemoteServer::clientCount() const {
@@ -86,66 +94,85 @@ int RemoteServer::clientCount() const {
 }
 
 void RemoteServer::acceptClients() {
-    while (QTcpSocket *socket = d->listener.nextPendingConnection()) {
+    while (QTcpSocket *socket = d->listener->nextPendingConnection()) {
         if (int(d->clients.size()) >= maxClients) {
             socket->abort();
             socket->deleteLater();
             continue;
         }
+        socket->setParent(this); // clients stay when the listener moves to another port
         socket->setReadBufferSize(socketReadBuffer);
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1); // replies go out at once
-        d->clients.emplace_back(socket, d->generator);
-        Client *client = &d->clients.back();
-        connect(socket, &QTcpSocket::readyRead, this, [this, client] { serve(*client); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, client] { drop(*client); });
+        auto client = std::make_shared<Client>(socket, d->generator);
+        d->clients.push_back(client);
+        std::weak_ptr<Client> weak = client;
+        connect(socket, &QTcpSocket::readyRead, this, [this, weak] { schedule(weak.lock()); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, weak] {
+            if (auto c = weak.lock()) {
+                c->leaving = true;
+                schedule(c);
+            }
+        });
         if (d->clients.size() == 1)
             emit d->generator->netControl(true);
+        schedule(client);
     }
 }
 
-void RemoteServer::drop(Client &client) {
-    for (auto it = d->clients.begin(); it != d->clients.end(); ++it) {
-        if (&*it != &client)
-            continue;
-        if (it->socket) {
-            it->socket->disconnect(this);
-            it->socket->deleteLater();
-        }
-        d->clients.erase(it);
-        if (d->clients.empty())
-            emit d->generator->netControl(false);
-        return;
-    }
-}
-
-// One line per turn of the event loop: a client that sends a flood of
-// commands cannot hold the panel.
-void RemoteServer::serve(Client &client) {
-    client.scheduled = false;
+void RemoteServer::release(Client &client) {
     if (!client.socket)
         return;
-    QByteArray line;
-    if (!nextLine(client, line))
+    client.socket->disconnect(this);
+    client.socket->abort();
+    client.socket->deleteLater();
+    client.socket = nullptr;
+}
+
+void RemoteServer::drop(const std::shared_ptr<Client> &client) {
+    release(*client);
+    const auto it = std::find(d->clients.begin(), d->clients.end(), client);
+    if (it == d->clients.end())
+        return; // already gone, e.g. the server was stopped meanwhile
+    d->clients.erase(it);
+    if (d->clients.empty())
+        emit d->generator->netControl(false);
+}
+
+// Lines are served one per turn of the event loop: a client that sends a
+// flood of commands cannot hold the panel.
+void RemoteServer::schedule(const std::shared_ptr<Client> &client) {
+    if (!client || client->scheduled)
         return;
-    handleLine(client, line);
-    if (!client.socket || client.socket->bytesToWrite() > maxPendingReplyBytes) {
+    client->scheduled = true;
+    std::weak_ptr<Client> weak = client;
+    QTimer::singleShot(0, this, [this, weak] {
+        if (auto c = weak.lock())
+            serve(c);
+    });
+}
+
+void RemoteServer::serve(const std::shared_ptr<Client> &client) {
+    client->scheduled = false;
+    if (client->serving)
+        return; // a handler ran the event loop inside this client's line
+    if (!client->socket) {
         drop(client);
         return;
     }
-    if (!client.scheduled) {
-        client.scheduled = true;
-        QTimer::singleShot(0, this, [this, socket = client.socket, c = &client] {
-            if (socket && isClient(c))
-                serve(*c);
-        });
+    QByteArray line;
+    if (!nextLine(*client, line)) {
+        if (client->leaving)
+            drop(client); // everything it sent before hanging up was served
+        return;
     }
-}
-
-bool RemoteServer::isClient(const Client *client) const {
-    for (const Client &c : d->clients)
-        if (&c == client)
-            return true;
-    return false;
+    client->serving = true;
+    handleLine(*client, line);
+    client->serving = false;
+    if (client->socket && client->socket->bytesToWrite() > maxPendingReplyBytes) {
+        drop(client);
+        return;
+    }
+    schedule(client);
 }
 
 // Takes the next complete line, enforcing the line length limit.
@@ -186,7 +213,7 @@ void RemoteServer::handleLine(Client &client, const QByteArray &line) {
         return;
     }
     const QByteArray reply = client.engine.execute(line);
-    if (!reply.isNull() && client.socket)
+    if (!reply.isNull() && client.socket && !client.leaving)
         client.socket->write(reply + '\n');
 }
 

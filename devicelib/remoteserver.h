@@ -25,14 +25,16 @@ public:
 
 private:
     void acceptClients();
-    void drop(Client &client);
-    void serve(Client &client);
-    bool isClient(const Client *client) const;
+    void release(Client &client);
+    void drop(const std::shared_ptr<Client> &client);
+    void schedule(const std::shared_ptr<Client> &client);
+    void serve(const std::shared_ptr<Client> &client);
     bool nextLine(Client &client, QByteArray &line);
     void handleLine(Client &client, const QByteArray &line);
 
     struct Private;
     std::unique_ptr<Private> d;
+    QString lastError;
 };
 
 } // namespace rfgen

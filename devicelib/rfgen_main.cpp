@@ -43,28 +43,55 @@ struct Options {
     QStringList commands;
 };
 
-bool parseOptions(const QStringList &args, Options &options, QString &problem) {
+// Splits "--name=value" into name and value; other words are left as they are.
+QStringList expandArguments(const QStringList &args) {
+    QStringList words;
+    for (const QString &arg : args) {
+        const int equals = arg.indexOf('=');
+        if (arg.startsWith("--") && equals > 2)
+            words << arg.left(equals) << arg.mid(equals + 1);
+        else
+            words << arg;
+    }
+    return words;
+}
+
+bool takeOption(const QStringList &args, int &i, Options &options, QString &problem) {
+    const QString arg = args.at(i);
+    if ((arg != "--port" || options.verb != "serve") &&
+        (arg != "--device" || options.verb == "list")) {
+        problem = "unexpected argument " + arg;
+        return false;
+    }
+    if (++i >= args.size()) {
+        problem = arg + " needs a value";
+        return false;
+    }
+    if (arg == "--device") {
+        options.device = args.at(i);
+        return true;
+    }
+    bool ok = false;
+    options.tcpPort = args.at(i).toInt(&ok);
+    if (!ok || options.tcpPort < 1 || options.tcpPort > 65535) {
+        problem = "port must be 1..65535";
+        return false;
+    }
+    return true;
+}
+
+// Instrument commands never begin with '-', so every such word is an option.
+bool parseOptions(const QStringList &given, Options &options, QString &problem) {
+    const QStringList args = expandArguments(given);
     options.verb = args.value(1);
     for (int i = 2; i < args.size(); ++i) {
-        const QString arg = args.at(i);
-        const bool takesValue = arg == "--port" || arg == "--device";
-        if (takesValue && i + 1 >= args.size()) {
-            problem = arg + " needs a value";
-            return false;
-        }
-        if (arg == "--port" && options.verb == "serve") {
-            bool ok = false;
-            options.tcpPort = args.at(++i).toInt(&ok);
-            if (!ok || options.tcpPort < 1 || options.tcpPort > 65535) {
-                problem = "port must be 1..65535";
+        if (args.at(i).startsWith('-')) {
+            if (!takeOption(args, i, options, problem))
                 return false;
-            }
-        } else if (arg == "--device" && options.verb != "list") {
-            options.device = args.at(++i);
-        } else if (options.verb == "send" && !arg.startsWith("--")) {
-            options.commands.append(arg);
+        } else if (options.verb == "send") {
+            options.commands.append(args.at(i));
         } else {
-            problem = "unexpected argument " + arg;
+            problem = "unexpected argument " + args.at(i);
             return false;
         }
     }
@@ -82,7 +109,7 @@ QString modelName(int model) {
 
 // One line per port; ports that could not be opened show as unrecognised.
 int runList() {
-    const QList<QSerialPortInfo> ports = Generator::getAvailablePorts();
+    const QList<QSerialPortInfo> ports = searchablePorts();
     const QList<ProbeResult> results = probePorts(ports);
     for (const QSerialPortInfo &port : ports) {
         ProbeResult found{port, NoModel, QByteArray()};
@@ -96,11 +123,19 @@ int runList() {
     return 0;
 }
 
+// A port by its name ("ttyACM0") or its device path ("/dev/ttyACM0").
+QSerialPortInfo portNamed(const QString &device) {
+    for (const QSerialPortInfo &port : Generator::getAvailablePorts())
+        if (port.portName() == device || port.systemLocation() == device)
+            return port;
+    return QSerialPortInfo(device);
+}
+
 // Finds the instrument to use: the given port, or the one recognised instrument.
 bool findInstrument(const QString &device, QSerialPortInfo &port, int &model) {
     if (device.isEmpty())
         return Searcher::autosearch(port, model) == 1 && modelSpec(model);
-    port = QSerialPortInfo(device);
+    port = portNamed(device);
     Searcher::determineModel(port, model);
     return modelSpec(model) != nullptr;
 }

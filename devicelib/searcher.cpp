@@ -7,6 +7,8 @@
 
 #include <poll.h>
 
+#include <algorithm>
+
 #include <memory>
 #include <vector>
 
@@ -23,11 +25,6 @@ struct Probe {
     bool done = false;
     int model = NoModel;
 };
-
-// Bluetooth serial ports can block for seconds in open().
-bool skipped(const QSerialPortInfo &info) {
-    return info.portName().startsWith("rfcomm");
-}
 
 std::unique_ptr<QSerialPort> openForProbe(const QSerialPortInfo &info) {
     auto port = std::make_unique<QSerialPort>(info);
@@ -59,9 +56,9 @@ void takeReply(Probe &probe) {
         probe.received.truncate(end);
         if (probe.received.endsWith('\r'))
             probe.received.chop(1);
-        probe.model = modelFromIdentification(probe.received);
         if (!printableAscii(probe.received))
             probe.received.clear(); // noise is no identification
+        probe.model = modelFromIdentification(probe.received);
         probe.done = true;
     } else if (probe.received.size() > 1024) {
         probe.received.clear();
@@ -96,11 +93,21 @@ void collectReplies(std::vector<Probe> &probes) {
 
 } // namespace
 
+// Bluetooth serial ports can block for seconds in open(): a search leaves them
+// out, a port the user picked is probed all the same.
+QList<QSerialPortInfo> rfgen::searchablePorts() {
+    QList<QSerialPortInfo> ports = Generator::getAvailablePorts();
+    ports.erase(std::remove_if(ports.begin(), ports.end(),
+                               [](const QSerialPortInfo &info) {
+                                   return info.portName().startsWith("rfcomm");
+                               }),
+                ports.end());
+    return ports;
+}
+
 QList<ProbeResult> rfgen::probePorts(const QList<QSerialPortInfo> &ports) {
     std::vector<Probe> probes;
     for (const QSerialPortInfo &info : ports) {
-        if (skipped(info))
-            continue;
         Probe probe;
         probe.info = info;
         probe.port = openForProbe(info);
@@ -121,7 +128,7 @@ int Searcher::autosearch(QSerialPortInfo &port, int &model) {
     model = NoModel;
     QSerialPortInfo foundPort;
     int foundModel = NoModel;
-    for (const ProbeResult &probe : probePorts(Generator::getAvailablePorts())) {
+    for (const ProbeResult &probe : probePorts(searchablePorts())) {
         if (probe.model == NoModel)
             continue;
         ++found;

@@ -4,8 +4,10 @@
 #include "scpi.h"
 
 #include <QMutexLocker>
+#include <QThread>
 
 #include <cmath>
+#include <utility>
 
 using namespace rfgen;
 using namespace rfgen::scpi;
@@ -34,6 +36,7 @@ struct Instrument::State {
     bool discarding = false;
     bool silent = false;
     bool garbage = false;
+    int nextReplyDelayMs = 0;
     QList<QByteArray> received;
 
     void reset();
@@ -123,6 +126,12 @@ QByteArray Instrument::receive(const QByteArray &bytes) {
         lock.relock();
         if (s->silent || reply.isEmpty())
             continue;
+        if (s->nextReplyDelayMs > 0) {
+            const int delay = std::exchange(s->nextReplyDelayMs, 0);
+            lock.unlock();
+            QThread::msleep(ulong(delay));
+            lock.relock();
+        }
         out += s->garbage ? QByteArray("\x15#\xfe?garbage\xff\r\n") : reply + '\n';
     }
     return out;
@@ -137,10 +146,13 @@ QByteArray Instrument::handleLine(const QByteArray &line) {
     for (const QByteArray &text : splitCommands(line)) {
         Command command;
         const ErrorCode parsed = parseCommand(text, command);
+        const int fieldsBefore = fields.size();
         if (parsed != NoError)
             s->errors.push(parsed);
         else
             s->execute(command, fields);
+        if (command.query && fields.size() == fieldsBefore)
+            fields.append(""); // every query has its field, empty when it failed
     }
     return fields.join(';');
 }
@@ -376,6 +388,11 @@ QByteArray Instrument::setting(const QByteArray &queryText) {
 void Instrument::setSilent(bool silent) {
     QMutexLocker lock(&mutex);
     s->silent = silent;
+}
+
+void Instrument::delayNextReply(int milliseconds) {
+    QMutexLocker lock(&mutex);
+    s->nextReplyDelayMs = milliseconds;
 }
 
 void Instrument::setGarbage(bool garbage) {

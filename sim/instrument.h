@@ -44,6 +44,8 @@ public:
     void setSilent(bool silent);
     // Answer every query line with garbage bytes instead of the reply.
     void setGarbage(bool garbage);
+    // The next reply goes out this late (the testbed's I/O thread waits).
+    void delayNextReply(int milliseconds);
     // Every line received, in order.
     QList<QByteArray> receivedLines() const;
     void clearReceivedLines();

@@ -35,6 +35,7 @@ private slots:
     void instrumentRefuses();
     void instrumentDiscardsLongLines();
     void instrumentAssemblesLines();
+    void failedQueryKeepsItsField();
 };
 
 void TestCommands::parsesHeaders_data() {
@@ -327,6 +328,13 @@ void TestCommands::instrumentAssemblesLines() {
     double value = 0;
     QVERIFY(!parseNumber(garbage.trimmed(), value));
     QCOMPARE(instrument.receivedLines().size(), 4);
+}
+
+void TestCommands::failedQueryKeepsItsField() {
+    sim::Instrument instrument(1);
+    QCOMPARE(instrument.handleLine("FREQ?;BOGUS?;VOLT?;OUTP?"), QByteArray("100000000;;;0"));
+    QCOMPARE(instrument.handleLine("SYST:ERR?;SYST:ERR?"),
+             QByteArray("-113,\"Undefined header\";-113,\"Undefined header\""));
 }
 
 QTEST_GUILESS_MAIN(TestCommands)

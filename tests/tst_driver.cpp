@@ -36,7 +36,9 @@ private slots:
     void stopsSweep();
     void sendsLevelControlAndFmKind();
     void ignoresInvalidHeldValues();
+    void reportsOnceWhenSilent_data();
     void reportsOnceWhenSilent();
+    void lateAnswerIsNotTakenForTheNext();
 
 private:
     sim::Testbed testbed;
@@ -306,27 +308,66 @@ void TestDriver::ignoresInvalidHeldValues() {
     QVERIFY(instrument(0).receivedLines().isEmpty());
 }
 
-// Runs last: a silent instrument makes the calls fail, but the error is
-// reported once per outage, not once per call.
+// Run last: a silent instrument makes the calls fail, but the error is
+// reported once per outage, not once per call, and only after the call.
+void TestDriver::reportsOnceWhenSilent_data() {
+    QTest::addColumn<QString>("between"); // a call without an answer between two sets
+    QTest::newRow("nothing") << QString();
+    QTest::newRow("level control") << "level";
+    QTest::newRow("fm kind") << "fm";
+    QTest::newRow("stop sweep") << "stop";
+}
+
 void TestDriver::reportsOnceWhenSilent() {
+    QFETCH(QString, between);
     QSignalSpy errors(&driver(0), &Generator::error);
     instrument(0).setSilent(true);
     double value = 50e6;
     QElapsedTimer timer;
     timer.start();
     QVERIFY(!driver(0).setFrequency(value));
-    QVERIFY(timer.elapsed() < 1500);
+    QVERIFY(timer.elapsed() < 700); // 500 ms for the whole call
+    QCOMPARE(errors.count(), 0);    // reported after the call, not inside it
+    QVERIFY(!driver(0).isResponding());
+    if (between == "level")
+        driver(0).setLevelControl(1);
+    else if (between == "fm")
+        driver(0).setFmMode(1);
+    else if (between == "stop")
+        driver(0).stopFm();
     value = 60e6;
     QVERIFY(!driver(0).setFrequency(value));
-    QCOMPARE(errors.count(), 1);
+    QTRY_COMPARE(errors.count(), 1);
     QCOMPARE(errors.first().at(0).toString(), QStringLiteral("Генератор не отвечает"));
     instrument(0).setSilent(false);
     value = 70e6;
     QVERIFY(driver(0).setFrequency(value));
+    QCOMPARE(value, 70e6);
+    QVERIFY(driver(0).isResponding());
     instrument(0).setSilent(true);
     QVERIFY(!driver(0).setFrequency(value));
-    QCOMPARE(errors.count(), 2);
+    QTRY_COMPARE(errors.count(), 2);
     instrument(0).setSilent(false);
+    driver(0).setLevelControl(0);
+    driver(0).setFmMode(0);
+    QVERIFY(driver(0).setFrequency(value)); // ends the outage for the next row
+    QVERIFY(driver(0).isConnected());
+}
+
+// An answer that comes after its call gave up must not be taken for the
+// answer to the next call.
+void TestDriver::lateAnswerIsNotTakenForTheNext() {
+    instrument(2).delayNextReply(700);
+    double frequency = 50e6;
+    QVERIFY(!driver(2).setFrequency(frequency));
+    double attenuation = 3;
+    QVERIFY(driver(2).setAttenuation(attenuation));
+    QCOMPARE(attenuation, 3.0);
+    double volts = 0.5;
+    QVERIFY(driver(2).setAmplitude(volts));
+    QCOMPARE(volts, 0.5);
+    QVERIFY(driver(2).setState(true));
+    QVERIFY(driver(2).setState(false));
 }
 
 QTEST_GUILESS_MAIN(TestDriver)

@@ -75,8 +75,9 @@ QList<int> repeated(int kind, int count) {
     return QVector<int>(count, kind).toList();
 }
 
+// After a missed answer the poll is led by *IDN? to get back in step.
 bool isPollLine(const QByteArray &line) {
-    return line.startsWith("FREQ?;");
+    return line.startsWith("FREQ?;") || line.startsWith("*IDN?;FREQ?;");
 }
 
 int pollCount(const sim::Instrument &instrument) {

@@ -26,6 +26,12 @@ private slots:
     void reportsPortInUse();
     void ignoresInvalidPorts();
     void stopClosesClients();
+    void survivesHandlersThatReenter_data();
+    void survivesHandlersThatReenter();
+    void silentInstrumentCostsOneWaitPerLine();
+    void linesSentBeforeHangingUpAreServed();
+    void resetReportsEachChangeOnce();
+    void occupiedPortKeepsServerRunning();
 
 private:
     sim::Testbed testbed;
@@ -197,6 +203,103 @@ void TestRemote::stopClosesClients() {
     driver->stopServer();
     QVERIFY(!driver->isServerListening());
     QTRY_COMPARE(socket->state(), QAbstractSocket::UnconnectedState);
+}
+
+void TestRemote::survivesHandlersThatReenter_data() {
+    QTest::addColumn<QString>("handler");
+    QTest::newRow("error box runs an event loop") << "loop";
+    QTest::newRow("report stops the server") << "stop";
+}
+
+// A handler of a driver signal may run an event loop (a modal box) or stop
+// the server while a client's line is being served; the client may hang up
+// meanwhile. None of it may touch a client that is gone.
+void TestRemote::survivesHandlersThatReenter() {
+    QFETCH(QString, handler);
+    QMetaObject::Connection hook;
+    if (handler == "loop") {
+        instrument->setSilent(true);
+        hook = connect(driver.get(), &Generator::error, this, [] {
+            QEventLoop loop;
+            QTimer::singleShot(800, &loop, &QEventLoop::quit);
+            loop.exec();
+        });
+    } else {
+        hook =
+            connect(driver.get(), &Generator::newFrequency, this, [this] { driver->stopServer(); });
+    }
+    auto socket = client();
+    QVERIFY(socket);
+    socket->write("FREQ 2e8;ATT 3;VOLT 0.5\nFREQ 3e8\n");
+    QTest::qWait(300);
+    socket->abort();
+    QTest::qWait(1500);
+    disconnect(hook);
+    instrument->setSilent(false);
+    driver->startServer();
+    auto fresh = client();
+    QVERIFY(fresh);
+    QCOMPARE(ask(*fresh, "*OPC?"), QByteArray("1"));
+}
+
+// One line's wait for a silent instrument is bounded: after the first
+// unanswered request the rest of the line fails at once.
+void TestRemote::silentInstrumentCostsOneWaitPerLine() {
+    auto socket = client();
+    QVERIFY(socket);
+    instrument->setSilent(true);
+    QByteArray line;
+    for (int i = 0; i < 100; ++i)
+        line += "FREQ?;";
+    QElapsedTimer timer;
+    timer.start();
+    const QByteArray reply = ask(*socket, line + "SYST:ERR?");
+    QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+    instrument->setSilent(false);
+    QVERIFY(reply.endsWith("-241,\"Hardware missing\""));
+    QCOMPARE(reply.count(';'), 100); // every query kept its field
+    double value = 100e6;
+    QVERIFY(driver->setFrequency(value)); // the instrument answers again
+}
+
+void TestRemote::linesSentBeforeHangingUpAreServed() {
+    auto socket = client();
+    QVERIFY(socket);
+    socket->write("FREQ 200000000\nATT 3\nOUTP ON\n");
+    socket->disconnectFromHost();
+    QTRY_VERIFY(instrument->output());
+    QCOMPARE(instrument->frequency(), 200e6);
+    QCOMPARE(instrument->attenuation(), 3.0);
+    QVERIFY(driver->setState(false));
+}
+
+// *RST goes through the driver: each value that changed is reported once
+// (later polls find nothing new), and the panel's level control stays in force.
+void TestRemote::resetReportsEachChangeOnce() {
+    double value = 200e6;
+    QVERIFY(driver->setFrequency(value));
+    driver->setLevelControl(1);
+    QSignalSpy frequency(driver.get(), &Generator::newFrequency);
+    auto socket = client();
+    QVERIFY(socket);
+    QCOMPARE(ask(*socket, "*RST;*OPC?"), QByteArray("1"));
+    QCOMPARE(frequency.count(), 1);
+    QCOMPARE(frequency.first().at(0).toDouble(), 100e6);
+    QTest::qWait(2500); // two polls
+    QCOMPARE(frequency.count(), 1);
+    QCOMPARE(instrument->setting("LEV:MODE?"), QByteArray("ATT"));
+    driver->setLevelControl(0);
+}
+
+void TestRemote::occupiedPortKeepsServerRunning() {
+    QTcpServer occupant;
+    QVERIFY(occupant.listen(QHostAddress::Any, 0));
+    QSignalSpy errors(driver.get(), &Generator::error);
+    driver->setTcpPort(occupant.serverPort());
+    driver->startServer();
+    QCOMPARE(errors.count(), 1);
+    QVERIFY(driver->isServerListening());
+    QVERIFY(client(tcpPort)); // still on the old port
 }
 
 QTEST_GUILESS_MAIN(TestRemote)
