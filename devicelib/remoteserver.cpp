@@ -95,6 +95,8 @@ int RemoteServer::clientCount() const {
 
 void RemoteServer::acceptClients() {
     while (QTcpSocket *socket = d->listener->nextPendingConnection()) {
+        if (int(d->clients.size()) >= maxClients)
+            dropDepartedClients();
         if (int(d->clients.size()) >= maxClients) {
             socket->abort();
             socket->deleteLater();
@@ -116,6 +118,20 @@ void RemoteServer::acceptClients() {
         if (d->clients.size() == 1)
             emit d->generator->netControl(true);
         schedule(client);
+    }
+}
+
+// A client that hung up keeps its place until its hang-up is seen; when the
+// server is full, look now, so a newcomer is not refused for a departed client.
+void RemoteServer::dropDepartedClients() {
+    const auto clients = d->clients;
+    for (const auto &client : clients) {
+        if (client->socket && !client->leaving)
+            client->socket->waitForReadyRead(0); // notices a hang-up at once
+        const bool served = client->pending.contains('\n') ||
+                            (client->socket && client->socket->bytesAvailable() > 0);
+        if ((client->leaving || !client->socket) && !served && !client->serving)
+            drop(client);
     }
 }
 

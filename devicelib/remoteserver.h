@@ -25,6 +25,7 @@ public:
 
 private:
     void acceptClients();
+    void dropDepartedClients();
     void release(Client &client);
     void drop(const std::shared_ptr<Client> &client);
     void schedule(const std::shared_ptr<Client> &client);

@@ -87,7 +87,7 @@ wait_for() {
     local tries=$1
     shift
     for ((i = 0; i < tries; ++i)); do
-        "$@" && return 0
+        "$@" >/dev/null && return 0
         sleep 0.1
     done
     return 1
@@ -118,6 +118,8 @@ check_panel_starts_and_stops() {
     wait "$testbed_pid" || status=$?
     testbed_pid=
     [[ $status -eq 0 ]] || fail "rfpanel exited with $status: $(cat "$scratch/panel.log")"
+    # An orderly exit writes the settings file into the working directory.
+    [[ -s "$scratch/home/settings.txt" ]] || fail "rfpanel wrote no settings.txt on SIGTERM"
 }
 
 build_package

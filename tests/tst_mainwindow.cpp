@@ -1,23 +1,30 @@
 // The main window as later code and the user meet it: the form's widget tree,
-// the window's start state and colours, its connections, the menus, the about
-// and error boxes, and the orderly end on a stop request.
+// the window's start state and colours, its connections and what each click
+// and each driver report visibly does, the menus, the about and error boxes,
+// and the orderly end on a stop request.
 #include "app/mainwindow.h"
 #include "app/shutdownsignals.h"
+#include "instrument.h"
+#include "panelkeys.h"
+#include "testbed.h"
 #include "ui_mainwindow.h"
 
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
 #include <QBoxLayout>
+#include <QDir>
 #include <QFile>
 #include <QGridLayout>
 #include <QImage>
 #include <QLCDNumber>
 #include <QLabel>
+#include <QLocalSocket>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -30,6 +37,7 @@
 #include <functional>
 #include <memory>
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace {
 
@@ -108,6 +116,58 @@ public:
 
 const QString notConnectedTitle = QStringLiteral("Генератор . Не подключен");
 const QString aboutTitle = QStringLiteral("О программе");
+const QString settingsFileName = QStringLiteral("settings.txt");
+
+// Key names of panelkeys ("7", ".", "OK", "U1", "P3", ...) and the other
+// buttons of the front panel.
+QString keyButton(const QString &key) {
+    static const QHash<QString, QString> others = {
+        {"RF", "pushButton_TurnOn"},   {"FM", "pushButton_FM"},      {"AM", "pushButton_AM"},
+        {"Delta", "pushButton_Delta"}, {"Up", "pushButton_Up"},      {"Down", "pushButton_Down"},
+        {"Left", "pushButton_Left"},   {"Right", "pushButton_Right"}};
+    return others.value(key, panelkeys::buttonName(key));
+}
+
+// Numbers to twelve significant digits, so that binary noise of a conversion
+// does not count as a different value.
+QString readable(const QVariant &value) {
+    if (value.userType() == QMetaType::Double)
+        return QString::number(value.toDouble(), 'g', 12);
+    return value.toString();
+}
+
+// Closes every message box that opens while it lives and keeps its text: a
+// modal box nobody expected would otherwise block the test for good.
+class MessageBoxes {
+public:
+    MessageBoxes() {
+        timer.setInterval(10);
+        QObject::connect(&timer, &QTimer::timeout, [this] { closeOpenBoxes(); });
+        timer.start();
+    }
+    // Also the boxes shown without blocking since the last look.
+    QStringList texts() {
+        closeOpenBoxes();
+        return seen;
+    }
+    int modalCount() const { return modal; }
+
+private:
+    void closeOpenBoxes() {
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            auto *box = qobject_cast<QMessageBox *>(widget);
+            if (!box || !box->isVisible())
+                continue;
+            seen << box->text();
+            if (QApplication::activeModalWidget() == box)
+                ++modal;
+            box->done(QMessageBox::Ok);
+        }
+    }
+    QTimer timer;
+    QStringList seen;
+    int modal = 0;
+};
 
 } // namespace
 
@@ -115,6 +175,8 @@ class TestMainWindow : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
+    void cleanupTestCase();
     void init();
     void cleanup();
 
@@ -157,6 +219,10 @@ private slots:
     void buttonsReachTheirSlotsOnce();
     void driverSignalsReachTheirSlots_data();
     void driverSignalsReachTheirSlots();
+    void driverReportsShowOnThePanel_data();
+    void driverReportsShowOnThePanel();
+    void buttonClicksTakeEffectOnce_data();
+    void buttonClicksTakeEffectOnce();
     void slotTable();
 
     void menuTree();
@@ -178,8 +244,17 @@ private slots:
 private:
     template <class T> T *find(const QString &name) const;
     Generator *driver(int index) const;
+    bool openConnectedPanel();
+    bool press(const QString &keys);
+    QString showing(const QString &expectation);
+    int settingsSent(const QByteArray &header) const;
+    bool instrumentSettled();
 
     std::unique_ptr<MainWindow> window;
+    QTemporaryDir workDir; // the panel's settings file lives in the current directory
+    sim::Instrument instrument{devicelink::QuendtModel}; // outlives the testbed
+    std::unique_ptr<sim::Testbed> testbed;
+    int instrumentDevice = -1;
 };
 
 template <class T> T *TestMainWindow::find(const QString &name) const {
@@ -193,12 +268,102 @@ Generator *TestMainWindow::driver(int index) const {
     return drivers[index];
 }
 
+// Only the testbed's ports exist for the windows of this process: constructing
+// a window probes ports, and the machine's own ones are neither ours nor quick.
+// The instrument is added once and unplugged at once: while no device was ever
+// added, listing the ports is as slow as on the machine itself.
+void TestMainWindow::initTestCase() {
+    QVERIFY(workDir.isValid());
+    QVERIFY(QDir::setCurrent(workDir.path()));
+    testbed = std::make_unique<sim::Testbed>();
+    QVERIFY2(testbed->isValid(), qPrintable(testbed->errorString()));
+    instrumentDevice = testbed->addDevice(instrument.usbIdentity(), &instrument);
+    QVERIFY(instrumentDevice >= 0);
+    testbed->unplug(instrumentDevice);
+}
+
+void TestMainWindow::cleanupTestCase() {
+    testbed.reset();
+}
+
 void TestMainWindow::init() {
     window = std::make_unique<MainWindow>();
 }
 
+// The instrument is plugged in only while a row needs it, so every other
+// window starts not connected.
 void TestMainWindow::cleanup() {
     window.reset();
+    if (testbed->isPlugged(instrumentDevice))
+        testbed->unplug(instrumentDevice);
+}
+
+// Replaces the row's window by one that found the simulated instrument by
+// itself, in its power-on state and without a settings file, and shows the
+// first poll's values; the lines sent until then are forgotten.
+bool TestMainWindow::openConnectedPanel() {
+    window.reset();
+    QFile::remove(settingsFileName);
+    testbed->replug(instrumentDevice);
+    instrument.setSilent(false);
+    instrument.handleLine("*RST;*CLS");
+    window = std::make_unique<MainWindow>();
+    window->show();
+    if (window->generator != &window->quendtDriver)
+        return false;
+    QSignalSpy firstPoll(window->generator, &Generator::newFrequency);
+    if (!firstPoll.wait(5000))
+        return false;
+    instrument.clearReceivedLines();
+    return true;
+}
+
+// Clicks the buttons of the space-separated keys as the operator does.
+bool TestMainWindow::press(const QString &keys) {
+    for (const QString &key : panelkeys::keysOf(keys)) {
+        auto *button = window->findChild<QPushButton *>(keyButton(key));
+        if (!button || !button->isEnabled())
+            return false;
+        button->click();
+    }
+    return true;
+}
+
+// "object.property=value" as the window (or, for the object "instrument", the
+// simulated instrument's setting of that query) has it now. The property
+// "buttonColour" stands for the colour of a button's Button role.
+QString TestMainWindow::showing(const QString &expectation) {
+    const QString object = expectation.section(QLatin1Char('.'), 0, 0);
+    const QString property =
+        expectation.section(QLatin1Char('.'), 1).section(QLatin1Char('='), 0, 0);
+    QString value;
+    if (object == QLatin1String("instrument")) {
+        const QByteArray reply = instrument.setting(property.toLatin1());
+        bool isNumber = false;
+        const double number = reply.toDouble(&isNumber);
+        value = isNumber ? readable(number) : QString::fromLatin1(reply);
+    } else if (auto *widget = find<QWidget>(object)) {
+        value = property == QLatin1String("buttonColour")
+                    ? widget->palette().color(QPalette::Active, QPalette::Button).name()
+                    : readable(widget->property(property.toLatin1().constData()));
+    } else {
+        value = QStringLiteral("<no such object>");
+    }
+    return object + QLatin1Char('.') + property + QLatin1Char('=') + value;
+}
+
+// How many setting commands with this header (all of them for an empty one)
+// the instrument received since the panel was opened.
+int TestMainWindow::settingsSent(const QByteArray &header) const {
+    const QList<QByteArray> lines = instrument.receivedLines();
+    return header.isEmpty() ? panelkeys::settingCommands(lines).size()
+                            : panelkeys::settingCommands(lines, header).size();
+}
+
+// A setting without a read-back is not waited for by the driver.
+bool TestMainWindow::instrumentSettled() {
+    QByteArray reply;
+    return window->generator && window->generator->query("*OPC?", reply);
 }
 
 // ---------------------------------------------------------------- the form
@@ -812,7 +977,7 @@ void TestMainWindow::buttonsReachTheirSlotsOnce_data() {
         row(name, true);
 }
 
-// The slots have no visible effect yet, so the connection itself is looked at:
+// The connection itself, next to the effect of a click looked at further on:
 // exactly one receiver of the click, and it is the slot named after the button.
 void TestMainWindow::buttonsReachTheirSlotsOnce() {
     QFETCH(QString, button);
@@ -899,6 +1064,153 @@ void TestMainWindow::driverSignalsReachTheirSlots() {
     QCOMPARE(ReceiverCount::of(sender, expected.signal), 1);
     QVERIFY(expected.disconnect(sender, window.get()));
     QCOMPARE(ReceiverCount::of(sender, expected.signal), 0);
+}
+
+void TestMainWindow::driverReportsShowOnThePanel_data() {
+    QTest::addColumn<int>("driverIndex");
+    QTest::addColumn<QByteArray>("signal");
+    QTest::addColumn<QVariant>("argument"); // invalid: the signal has none
+    QTest::addColumn<QString>("prepare");   // keys pressed before the report
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<QStringList>("boxes"); // texts of the message boxes that open
+
+    const char *drivers[] = {"Orvex", "Pylar", "Quendt"};
+    for (int d = 0; d < 3; ++d) {
+        auto row = [&](const char *signal, const QVariant &argument, const char *prepare,
+                       const QStringList &shown, const QStringList &boxes = {}) {
+            QTest::addRow("%s %s", drivers[d], signal)
+                << d << QByteArray(signal) << argument << QString(prepare) << shown << boxes;
+        };
+        const QString failure = QStringLiteral("%1: прибор не отвечает").arg(drivers[d]);
+        row("error", failure, "", {}, {failure});
+        row("disconnected", QVariant(), "RF",
+            {"MainWindow.windowTitle=" + notConnectedTitle, "centralWidget.enabled=false",
+             "pushButton_TurnOn.checked=false", "pushButton_TurnOn.buttonColour=#ff0000"});
+        row("newFrequency", 123456789.0, "", {"lcdNumber_Freq.value=123.456789"});
+        row("newAmplitude", 0.12345, "", {"lcdNumber_Amp.value=123"});
+        row("newAttenuation", 10.0004, "", {"lcdNumber_Param.value=10"});
+        row("newTFm", 0.25, "FM P4", {"lcdNumber_Param.value=250"});
+        row("newState", true, "",
+            {"pushButton_TurnOn.checked=true", "pushButton_TurnOn.buttonColour=#00ff00"});
+        row("netControl", true, "", {"label_netControl.visible=true"});
+    }
+}
+
+// Each driver object's report, emitted while the panel runs connected to the
+// simulated instrument (through the Quendt driver), shows on the panel
+// whichever driver sends it, and nothing goes back to the instrument.
+void TestMainWindow::driverReportsShowOnThePanel() {
+    QFETCH(int, driverIndex);
+    QFETCH(QByteArray, signal);
+    QFETCH(QVariant, argument);
+    QFETCH(QString, prepare);
+    QFETCH(QStringList, shown);
+    QFETCH(QStringList, boxes);
+
+    QVERIFY(openConnectedPanel());
+    QVERIFY(press(prepare));
+    QVERIFY(instrumentSettled());
+    instrument.clearReceivedLines();
+    for (const QString &expected : shown)
+        QVERIFY2(showing(expected) != expected, qPrintable("already before: " + expected));
+
+    MessageBoxes messageBoxes; // the error box is modal: closed from its timer
+    const QGenericArgument carried =
+        argument.isValid() ? QGenericArgument(argument.typeName(), argument.constData())
+                           : QGenericArgument();
+    QVERIFY(QMetaObject::invokeMethod(driver(driverIndex), signal.constData(), Qt::DirectConnection,
+                                      carried));
+
+    QCOMPARE(messageBoxes.texts(), boxes);
+    QCOMPARE(messageBoxes.modalCount(), boxes.size());
+    for (const QString &expected : shown)
+        QCOMPARE(showing(expected), expected);
+    QVERIFY(instrumentSettled());
+    QCOMPARE(settingsSent(QByteArray()), 0);
+}
+
+void TestMainWindow::buttonClicksTakeEffectOnce_data() {
+    QTest::addColumn<QString>("keys"); // what shows is looked at before the last one
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<QByteArray>("command"); // header of the settings counted; empty: all
+    QTest::addColumn<int>("sent");
+
+    auto row = [](const QString &name, const char *keys, const QStringList &shown,
+                  const char *command = "", int sent = 0) {
+        QTest::newRow(qPrintable(name)) << keys << shown << QByteArray(command) << sent;
+    };
+    // The instrument starts at 100 MHz, 0.1 V, 0 dB, output off.
+    for (int digit = 1; digit <= 9; ++digit)
+        row(QStringLiteral("pushButton_Num%1").arg(digit),
+            qPrintable(QStringLiteral("P1 %1").arg(digit)),
+            {QStringLiteral("lcdNumber_Freq.value=%1").arg(digit)});
+    row("pushButton_Num0", "P1 1 0", {"lcdNumber_Freq.value=10"});
+    row("pushButton_Dot", "P1 1 . 5", {"lcdNumber_Freq.value=1.5"});
+    row("pushButton_Minus", "P1 5 -", {"lcdNumber_Freq.value=-5"});
+    row("pushButton_Clear", "P1 5 C", {"lcdNumber_Freq.value=0"});
+    row("pushButton_OK", "P1 1 2 OK", {"lcdNumber_Freq.enabled=true", "instrument.FREQ?=12000000"},
+        "FREQ", 1);
+    row("pushButton_Units1", "P1 U1", {"lcdNumber_Freq.value=100000", "label_FreqUnit.text=КГц"});
+    row("pushButton_Units2", "P1 U1 U2", {"lcdNumber_Freq.value=100", "label_FreqUnit.text=МГц"});
+    row("pushButton_Units3", "P1 U3", {"lcdNumber_Freq.value=0.1", "label_FreqUnit.text=ГГц"});
+    row("pushButton_Param1", "P1",
+        {"pushButton_Param1.checked=true", "pushButton_Units1.text=КГц"});
+    row("pushButton_Param2", "P2",
+        {"pushButton_Param2.checked=true", "pushButton_Units1.text=В",
+         "pushButton_Units3.text=dBmV"});
+    row("pushButton_Param3", "P3", {"pushButton_Param3.checked=true", "pushButton_Units1.text=dB"});
+    row("pushButton_Param4", "FM P4",
+        {"pushButton_Param4.checked=true", "label_Param.text=Период"});
+    row("pushButton_Param5", "FM P5",
+        {"pushButton_Param5.checked=true", "pushButton_Units1.text=В"});
+    // A sweep from 100 to 200 MHz in 1 MHz steps of 10 ms each.
+    row("pushButton_Param6", "FM P2 1 0 0 OK P3 2 0 0 OK P1 1 OK P4 1 0 OK P6",
+        {"pushButton_Param6.checked=true", "instrument.FM:STAT?=1", "instrument.FM:STAR?=100000000",
+         "instrument.FM:STOP?=200000000"},
+        "FM:STAT", 1);
+    row("pushButton_TurnOn", "RF",
+        {"pushButton_TurnOn.checked=true", "pushButton_TurnOn.buttonColour=#00ff00",
+         "instrument.OUTP?=1"},
+        "OUTP", 1);
+    row("pushButton_Delta", "Delta",
+        {"pushButton_Delta.checked=true", "pushButton_Param3.text=", "label_Param.text="});
+    row("pushButton_AM", "AM",
+        {"pushButton_AM.checked=true", "pushButton_Param6.text=Вкл", "pushButton_Param2.text="});
+    row("pushButton_FM", "FM", {"pushButton_FM.checked=true", "pushButton_Param1.text=Шаг скан."});
+    row("pushButton_FM, off again", "FM FM",
+        {"pushButton_FM.checked=false", "pushButton_Param1.text=Частота"}, "FM:STAT", 1);
+    row("pushButton_Up", "Up", {"lcdNumber_Amp.value=1100", "instrument.VOLT?=1.1"}, "VOLT", 1);
+    row("pushButton_Down", "Up Down", {"lcdNumber_Amp.value=100", "instrument.VOLT?=0.1"}, "VOLT",
+        2);
+    row("pushButton_Left", "Left", {"lcdNumber_Freq.value=99", "instrument.FREQ?=99000000"}, "FREQ",
+        1);
+    row("pushButton_Right", "Right", {"lcdNumber_Freq.value=101", "instrument.FREQ?=101000000"},
+        "FREQ", 1);
+}
+
+// A click runs its slot once: a digit appears once, Minus negates once, an
+// arrow steps once, a command reaches the instrument once.
+void TestMainWindow::buttonClicksTakeEffectOnce() {
+    QFETCH(QString, keys);
+    QFETCH(QStringList, shown);
+    QFETCH(QByteArray, command);
+    QFETCH(int, sent);
+
+    QVERIFY(openConnectedPanel());
+    MessageBoxes messageBoxes;
+    QStringList before = panelkeys::keysOf(keys);
+    const QString last = before.takeLast();
+    QVERIFY(press(before.join(QLatin1Char(' '))));
+    QVERIFY(instrumentSettled());
+    for (const QString &expected : shown)
+        QVERIFY2(showing(expected) != expected, qPrintable("already before: " + expected));
+
+    QVERIFY(press(last));
+    QVERIFY(instrumentSettled());
+    for (const QString &expected : shown)
+        QCOMPARE(showing(expected), expected);
+    QCOMPARE(settingsSent(command), sent);
+    QCOMPARE(messageBoxes.texts(), QStringList());
 }
 
 // Later code and the keyboard filter call the slots by these names.
@@ -1237,28 +1549,97 @@ void TestMainWindow::stopSignalEndsPanelNormally_data() {
     stopSignalIsDelivered_data();
 }
 
+namespace {
+
+// Runs the panel ($0) from a shell inside the testbed, which stops serving the
+// instrument as soon as its command ends: the shell stays until the test
+// creates the release mark (or a minute has passed), so the instrument can be
+// asked after the panel has gone. The panel's process id and exit status go
+// to files in the directory $1.
+const char panelInShell[] =
+    "\"$0\" & echo $! > \"$1/pid.new\" && mv \"$1/pid.new\" \"$1/pid\"; "
+    "wait $!; status=$?; echo $status > \"$1/status.new\" && mv \"$1/status.new\" \"$1/status\"; "
+    "i=0; while [ ! -e \"$1/release\" ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i + 1)); done; "
+    "exit $status";
+
+QByteArray fileText(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
+}
+
+// One command to the testbed's control socket; its answer line.
+QByteArray testbedAnswer(QLocalSocket &control, const QByteArray &command) {
+    control.write(command + '\n');
+    control.waitForBytesWritten(3000);
+    while (!control.canReadLine() && control.waitForReadyRead(5000)) {
+    }
+    return control.readLine().trimmed();
+}
+
+} // namespace
+
 // The panel process leaves its event loop and returns from main, which takes
-// the window apart, instead of being killed by the signal.
+// the window apart, instead of being killed by the signal: the settings file
+// is written and the instrument's output is switched off.
 void TestMainWindow::stopSignalEndsPanelNormally() {
     QFETCH(int, signalNumber);
 
-    QTemporaryDir workDir; // the panel keeps its settings file in its working directory
-    QVERIFY(workDir.isValid());
-    QProcess panel;
+    QTemporaryDir panelDir; // the panel keeps its settings file in its working directory
+    QTemporaryDir benchDir; // the control socket and the shell's files
+    QVERIFY(panelDir.isValid() && benchDir.isValid());
+    const QString socketPath = benchDir.filePath(QStringLiteral("control"));
+    const QString pidPath = benchDir.filePath(QStringLiteral("pid"));
+    const QString statusPath = benchDir.filePath(QStringLiteral("status"));
+    QProcess bench;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    panel.setProcessEnvironment(environment);
-    panel.setWorkingDirectory(workDir.path());
-    panel.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    panel.start(QStringLiteral(RFPANEL_PATH), QStringList());
-    QVERIFY(panel.waitForStarted(10000));
+    bench.setProcessEnvironment(environment);
+    bench.setWorkingDirectory(panelDir.path());
+    bench.start(QStringLiteral(RFGEN_TESTBED_PATH),
+                {"--model", "quendt", "--control", socketPath, "--", "/bin/sh", "-c", panelInShell,
+                 QStringLiteral(RFPANEL_PATH), benchDir.path()});
+    QVERIFY(bench.waitForStarted(10000));
+    auto releaseShell = [&] {
+        QFile(benchDir.filePath(QStringLiteral("release"))).open(QIODevice::WriteOnly);
+    };
+    qint64 panelPid = 0;
+    const auto cleanUp = qScopeGuard([&] {
+        // A panel left running by a failed check would outlive the testbed.
+        if (panelPid > 0 && !QFile::exists(statusPath))
+            ::kill(pid_t(panelPid), SIGKILL);
+        releaseShell();
+        bench.waitForFinished(20000);
+    });
 
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(pidPath), 20000);
+    panelPid = fileText(pidPath).toLongLong();
+    QVERIFY(panelPid > 0);
+    // The driver logs the link: an answer means the panel has bound the instrument.
+    QByteArray log;
+    auto instrumentAnswered = [&] {
+        log += bench.readAllStandardError();
+        return log.contains(" >> ");
+    };
+    QTRY_VERIFY2_WITH_TIMEOUT(instrumentAnswered(), log.constData(), 20000);
     const quint64 bit = quint64(1) << (signalNumber - 1);
-    QTRY_VERIFY_WITH_TIMEOUT((caughtSignals(panel.processId()) & bit) != 0, 20000);
-    QCOMPARE(::kill(pid_t(panel.processId()), signalNumber), 0);
-    QVERIFY(panel.waitForFinished(20000));
-    QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(panel.exitCode(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT((caughtSignals(panelPid) & bit) != 0, 20000);
+
+    QLocalSocket control;
+    control.connectToServer(socketPath);
+    QVERIFY(control.waitForConnected(5000));
+    QCOMPARE(testbedAnswer(control, "set 0 OUTP ON"), QByteArray("ok"));
+    QCOMPARE(testbedAnswer(control, "get 0 OUTP?"), QByteArray("ok 1"));
+
+    QCOMPARE(::kill(pid_t(panelPid), signalNumber), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(statusPath), 20000);
+    QCOMPARE(fileText(statusPath), QByteArray("0")); // a signal's death would read 128 + N
+    QCOMPARE(testbedAnswer(control, "get 0 OUTP?"), QByteArray("ok 0"));
+    QVERIFY(QFile::exists(panelDir.filePath(settingsFileName)));
+
+    releaseShell();
+    QVERIFY(bench.waitForFinished(20000));
+    QCOMPARE(bench.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(bench.exitCode(), 0);
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -1,0 +1,91 @@
+#!/usr/bin/python3
+"""Remote-control speed as a pyvisa user sees it: `rfgen serve` with a
+simulated instrument in the testbed, and a pyvisa-py session over loopback
+(TCPIP SOCKET resource, LF termination). Round trips per second and median and
+99th-percentile latency of `FREQ?` and of `FREQ <value>;FREQ?`.
+Prints one line per figure; --json prints them as JSON.
+RFGEN_BUILD_DIR selects the build directory (default: build)."""
+import argparse
+import json
+import os
+import signal
+import statistics
+import subprocess
+import sys
+import time
+import warnings
+
+# Debian's pyvisa-py still imports xdrlib, which Python 3.11 warns about.
+warnings.filterwarnings("ignore", message="'xdrlib' is deprecated", category=DeprecationWarning)
+import pyvisa  # noqa: E402
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+from panelharness import RFGEN, TESTBED, free_tcp_port  # noqa: E402
+from remote_bench import MODEL, percentile  # noqa: E402
+
+
+def timed_queries(inst, lines):
+    """Milliseconds of each round trip, and round trips per second overall."""
+    samples = []
+    started = time.perf_counter()
+    for line in lines:
+        sent = time.perf_counter()
+        inst.query(line)
+        samples.append((time.perf_counter() - sent) * 1000)
+    return samples, len(lines) / (time.perf_counter() - started)
+
+
+def summary(samples, rate):
+    return {"median_ms": statistics.median(samples), "p99_ms": percentile(samples, 0.99),
+            "per_s": rate}
+
+
+def measure(queries=2000):
+    port = free_tcp_port()
+    server = subprocess.Popen(
+        [TESTBED, "--model", MODEL, "--", RFGEN, "serve", "--port", str(port)],
+        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    rm = pyvisa.ResourceManager("@py")
+    try:
+        line = server.stdout.readline()
+        if line.strip() != f"listening on {port}":
+            raise RuntimeError(f"rfgen serve did not start: {line!r}")
+        inst = rm.open_resource(f"TCPIP::127.0.0.1::{port}::SOCKET", read_termination="\n",
+                                write_termination="\n", timeout=5000)
+        try:
+            timed_queries(inst, ["FREQ?"] * 100)  # warm-up
+            query = summary(*timed_queries(inst, ["FREQ?"] * queries))
+            set_lines = [f"FREQ {100_000_000 + (i % 2) * 1_000_000};FREQ?" for i in range(queries)]
+            set_and_read = summary(*timed_queries(inst, set_lines))
+            errors = inst.query("SYST:ERR?")
+        finally:
+            inst.close()
+    finally:
+        rm.close()
+        server.send_signal(signal.SIGTERM)
+        server.wait(timeout=30)
+        server.stdout.close()
+    if not errors.startswith("0,"):
+        raise RuntimeError(f"the server reported an error: {errors}")
+    return {"queries": queries, "query": query, "set_and_read": set_and_read}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--json", action="store_true", help="print the figures as JSON")
+    parser.add_argument("--queries", type=int, default=2000)
+    args = parser.parse_args()
+    figures = measure(args.queries)
+    if args.json:
+        print(json.dumps(figures, indent=2))
+        return
+    print(f"pyvisa-py through rfgen serve with a simulated {MODEL}, loopback, "
+          f"{args.queries} each")
+    for label, key in (("FREQ?", "query"), ("FREQ n;FREQ?", "set_and_read")):
+        f = figures[key]
+        print(f"  {label:<14} {f['per_s']:7.0f} round trips per s, "
+              f"{f['median_ms']:.3f} ms median, {f['p99_ms']:.3f} ms p99")
+
+
+if __name__ == "__main__":
+    main()
