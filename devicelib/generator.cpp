@@ -1,5 +1,7 @@
 #include "generator_p.h"
 
+#include "probe.h"
+
 #include "remoteserver.h"
 #include "scpi.h"
 
@@ -37,11 +39,7 @@ void GeneratorPrivate::open(const QSerialPortInfo &info) {
     ++linkAttempt;
     portName = info.portName();
     port = new QSerialPort(info, this);
-    port->setBaudRate(QSerialPort::Baud115200);
-    port->setDataBits(QSerialPort::Data8);
-    port->setParity(QSerialPort::NoParity);
-    port->setStopBits(QSerialPort::OneStop);
-    port->setFlowControl(QSerialPort::NoFlowControl);
+    applyLineSettings(*port);
     if (!port->open(QIODevice::ReadWrite)) {
         delete port;
         port = nullptr;

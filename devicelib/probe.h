@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QSerialPort>
 #include <QSerialPortInfo>
 
 namespace rfgen {
@@ -11,6 +12,9 @@ struct ProbeResult {
     int model = -1;            // model code, -1 when not recognised
     QByteArray identification; // first reply line, empty when none
 };
+
+// The instruments' line settings: 115200 baud, 8N1, no flow control.
+void applyLineSettings(QSerialPort &port);
 
 // The ports a search probes: every serial port but Bluetooth ones.
 QList<QSerialPortInfo> searchablePorts();

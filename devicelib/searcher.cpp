@@ -28,11 +28,7 @@ struct Probe {
 
 std::unique_ptr<QSerialPort> openForProbe(const QSerialPortInfo &info) {
     auto port = std::make_unique<QSerialPort>(info);
-    port->setBaudRate(QSerialPort::Baud115200);
-    port->setDataBits(QSerialPort::Data8);
-    port->setParity(QSerialPort::NoParity);
-    port->setStopBits(QSerialPort::OneStop);
-    port->setFlowControl(QSerialPort::NoFlowControl);
+    applyLineSettings(*port);
     if (!port->open(QIODevice::ReadWrite))
         return nullptr;
     port->clear(QSerialPort::AllDirections);
@@ -92,6 +88,14 @@ void collectReplies(std::vector<Probe> &probes) {
 }
 
 } // namespace
+
+void rfgen::applyLineSettings(QSerialPort &port) {
+    port.setBaudRate(QSerialPort::Baud115200);
+    port.setDataBits(QSerialPort::Data8);
+    port.setParity(QSerialPort::NoParity);
+    port.setStopBits(QSerialPort::OneStop);
+    port.setFlowControl(QSerialPort::NoFlowControl);
+}
 
 // Bluetooth serial ports can block for seconds in open(): a search leaves them
 // out, a port the user picked is probed all the same.
