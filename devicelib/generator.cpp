@@ -15,6 +15,7 @@ using namespace rfgen;
 namespace {
 constexpr int replyTimeoutMs = 500;
 constexpr int pollIdleMs = 1000;
+constexpr int pollGraceMs = 100;
 constexpr int maxBufferBytes = 4096;
 const char *const levelModes[] = {"AMPL", "ATT"};
 const char *const fmKinds[] = {"UP", "DOWN", "HOP"};
@@ -136,36 +137,59 @@ bool GeneratorPrivate::isIdentification(const QByteArray &line) const {
                                     : line == identification;
 }
 
-// Waits, within the caller's deadline, for the answer to the request that was
-// already on its way when the caller came in.
-void GeneratorPrivate::finishPending(QDeadlineTimer deadline) {
+// A poll on its way when a call comes in is waited for briefly, then given
+// up: its answer, if it still comes, is dropped as a late line, and the call
+// keeps most of its budget. The identification at connecting is waited for
+// within the call's budget. Returns true when a poll was given up.
+bool GeneratorPrivate::finishPending(QDeadlineTimer deadline) {
     if (pending == Pending::None || !port)
-        return;
+        return false;
     replyTimer.stop();
-    const QDeadlineTimer until = std::min(pendingDeadline, deadline);
+    const bool poll = pending == Pending::Poll;
+    // A live instrument answers a poll within a few milliseconds.
+    const QDeadlineTimer until =
+        std::min(pendingDeadline, poll ? QDeadlineTimer(pollGraceMs) : deadline);
     QByteArray line;
     while (pending != Pending::None && readLineSync(line, until))
         handleAsyncReply(line);
-    if (pending != Pending::None && !lossDuringSync)
+    if (pending == Pending::None || lossDuringSync)
+        return false;
+    if (!poll) {
         missedReply();
+        return false;
+    }
+    pending = Pending::None;
+    needResync = true;
+    return true;
 }
 
 // After an answer went missing, a late one could be taken for the answer to
-// the next request. The next request is therefore led by *IDN?, and lines are
-// dropped until one starts with the instrument's identification.
-QByteArray GeneratorPrivate::framed(const QByteArray &line) const {
-    return needResync ? "*IDN?;" + line : line;
+// the next request. The next request is therefore led by *IDN? one, two or
+// three times in turn, and only a reply that starts with exactly that many
+// identifications is its answer: late replies of earlier requests, led
+// differently or not at all, are dropped.
+QByteArray GeneratorPrivate::framed(const QByteArray &line) {
+    if (!needResync) {
+        leadCount = 0;
+        return line;
+    }
+    leadCount = leadCount % 3 + 1;
+    return QByteArray("*IDN?;").repeated(leadCount) + line;
 }
 
 // Takes a reply line; false for a late line that belongs to an earlier request.
 bool GeneratorPrivate::unframe(QByteArray &line) {
-    if (!needResync)
+    if (leadCount == 0)
         return true;
-    const int end = line.indexOf(';');
-    if (end < 0 || !isIdentification(line.left(end)))
+    QList<QByteArray> fields = line.split(';');
+    int leading = 0;
+    while (leading < fields.size() && isIdentification(fields.at(leading)))
+        ++leading;
+    if (leading != leadCount || leading == fields.size())
         return false;
-    line.remove(0, end + 1);
+    line = fields.mid(leading).join(';');
     needResync = false;
+    leadCount = 0;
     return true;
 }
 
@@ -181,7 +205,7 @@ bool GeneratorPrivate::transact(const QByteArray &line, QByteArray *reply) {
         return false;
     const QDeadlineTimer deadline(replyTimeoutMs); // the whole call, waits included
     inSync = true;
-    finishPending(deadline);
+    const bool pollGivenUp = finishPending(deadline);
     bool answered = false;
     if (port && !lossDuringSync) {
         writeLine(reply ? framed(line) : line, true);
@@ -200,6 +224,9 @@ bool GeneratorPrivate::transact(const QByteArray &line, QByteArray *reply) {
     if (!answered) {
         needResync = true;
         noAnswer();
+        // The poll this call gave up went unanswered too: it counts as missed.
+        if (pollGivenUp && ++missedReplies >= 2)
+            queueLoss();
     }
     // Only an answer postpones the next poll: a silent instrument is still
     // polled, and found lost, while calls keep failing.

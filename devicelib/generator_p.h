@@ -48,6 +48,7 @@ public:
     QTimer replyTimer;
     int missedReplies = 0;
     bool needResync = false;
+    int leadCount = 0; // *IDN? queries leading the request in flight
     bool outage = false;
     bool inSync = false;
     bool lossDuringSync = false;
@@ -70,8 +71,8 @@ private:
     bool takeLine(QByteArray &line);
     bool readLineSync(QByteArray &line, QDeadlineTimer deadline);
     bool isIdentification(const QByteArray &line) const;
-    void finishPending(QDeadlineTimer deadline);
-    QByteArray framed(const QByteArray &line) const;
+    bool finishPending(QDeadlineTimer deadline);
+    QByteArray framed(const QByteArray &line);
     bool unframe(QByteArray &line);
     bool readReply(QByteArray &reply, QDeadlineTimer deadline);
     void heardFromInstrument();

@@ -405,6 +405,14 @@ QList<QByteArray> Instrument::receivedLines() const {
     return s->received;
 }
 
+QList<QByteArray> Instrument::receivedRequests() const {
+    QList<QByteArray> requests = receivedLines();
+    for (QByteArray &line : requests)
+        while (line.startsWith("*IDN?;"))
+            line.remove(0, 6);
+    return requests;
+}
+
 void Instrument::clearReceivedLines() {
     QMutexLocker lock(&mutex);
     s->received.clear();

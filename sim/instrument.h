@@ -48,6 +48,9 @@ public:
     void delayNextReply(int milliseconds);
     // Every line received, in order.
     QList<QByteArray> receivedLines() const;
+    // The same without the *IDN? queries a host may lead a request with to
+    // get back in step after a missed answer.
+    QList<QByteArray> receivedRequests() const;
     void clearReceivedLines();
 
 private:

@@ -113,7 +113,7 @@ void TestDriver::roundsFrequencyToGrid() {
     QVERIFY(driver(model).setFrequency(value));
     QCOMPARE(value, held);
     QCOMPARE(instrument(model).frequency(), held);
-    QVERIFY(instrument(model).receivedLines().contains(sent));
+    QVERIFY(instrument(model).receivedRequests().contains(sent));
 }
 
 void TestDriver::refusesWithoutSending_data() {
@@ -184,20 +184,20 @@ void TestDriver::roundsLevelAndAttenuation() {
     QVERIFY(volt ? driver(model).setAmplitude(value) : driver(model).setAttenuation(value));
     QCOMPARE(value, held);
     QCOMPARE(volt ? instrument(model).amplitude() : instrument(model).attenuation(), held);
-    QCOMPARE(instrument(model).receivedLines().last(), sent);
+    QCOMPARE(instrument(model).receivedRequests().last(), sent);
 }
 
 void TestDriver::pylarConvertsDbmBothWays() {
     double volts = 0.1;
     QVERIFY(driver(1).setAmplitude(volts));
-    QCOMPARE(instrument(1).receivedLines().last(), QByteArray("POW -10;POW?"));
+    QCOMPARE(instrument(1).receivedRequests().last(), QByteArray("POW -10;POW?"));
     QVERIFY(std::abs(volts - 0.1) < 1e-9);
     volts = 0.001;
     QVERIFY(driver(1).setAmplitude(volts));
-    QCOMPARE(instrument(1).receivedLines().last(), QByteArray("POW -50;POW?"));
+    QCOMPARE(instrument(1).receivedRequests().last(), QByteArray("POW -50;POW?"));
     volts = 0.5;
     QVERIFY(driver(1).setAmplitude(volts));
-    QCOMPARE(instrument(1).receivedLines().last(), QByteArray("POW 3.98;POW?"));
+    QCOMPARE(instrument(1).receivedRequests().last(), QByteArray("POW 3.98;POW?"));
     QVERIFY(std::abs(volts - 0.50003) < 1e-5); // what 3.98 dBm is in volts
     // A level set on the instrument itself is reported in volts.
     QSignalSpy reported(&driver(1), &Generator::newAmplitude);
@@ -211,7 +211,7 @@ void TestDriver::switchesOutput() {
     QVERIFY(instrument(0).output());
     QVERIFY(driver(0).setState(false));
     QVERIFY(!instrument(0).output());
-    QCOMPARE(instrument(0).receivedLines().last(), QByteArray("OUTP OFF;OUTP?"));
+    QCOMPARE(instrument(0).receivedRequests().last(), QByteArray("OUTP OFF;OUTP?"));
 }
 
 void TestDriver::startsSweep_data() {
@@ -246,7 +246,7 @@ void TestDriver::startsSweep() {
     QCOMPARE((QList<double>{start, stop, step, period}), held);
     QCOMPARE(instrument(model).setting("FM:STAT?"), QByteArray("1"));
     if (!sent.isEmpty())
-        QCOMPARE(instrument(model).receivedLines().last(), sent);
+        QCOMPARE(instrument(model).receivedRequests().last(), sent);
 }
 
 void TestDriver::refusesSweep_data() {

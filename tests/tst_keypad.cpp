@@ -118,7 +118,7 @@ void TestKeypad::holdLevel(int levelControl) {
     const QByteArray sent = levelControl == devicelink::AmplitudeLevelHeld
                                 ? QByteArrayLiteral("LEV:MODE AMPL")
                                 : QByteArrayLiteral("LEV:MODE ATT");
-    QTRY_VERIFY(instrument->receivedLines().contains(sent));
+    QTRY_VERIFY(instrument->receivedRequests().contains(sent));
     instrument->clearReceivedLines();
 }
 
