@@ -24,7 +24,7 @@ struct ModelSpec {
     double attenuationStepDb;
 };
 
-// The spec of a model code, or nullptr for an unknown code.
+// The limits of a model code, or nullptr for an unknown code.
 const ModelSpec *modelSpec(int code);
 // Model code from an *IDN? reply: the maker field only, case-insensitive,
 // surrounding blanks ignored; NoModel when not recognised.
