@@ -479,7 +479,7 @@ void TestLink::failedConnectReportsAfterReturning() {
     QFETCH(bool, removed);
     Rig rig(model);
     QVERIFY2(rig.isReady(), qPrintable(rig.testbed.errorString()));
-    QSerialPortInfo port = QSerialPortInfo(QStringLiteral("ttyACM99"));
+    QSerialPortInfo port = QSerialPortInfo(QStringLiteral("ttyRFGEN-no-such-port"));
     if (removed) {
         port = findPort(rig.portName());
         QCOMPARE(port.portName(), rig.portName());
@@ -508,7 +508,7 @@ void TestLink::failedConnectDoesNotReportOverLaterLink() {
     QVERIFY2(rig.isReady(), qPrintable(rig.testbed.errorString()));
     QSignalSpy disconnected(rig.driver.get(), &Generator::disconnected);
     QSignalSpy firstPoll(rig.driver.get(), &Generator::newFrequency);
-    QSerialPortInfo missing(QStringLiteral("ttyACM99"));
+    QSerialPortInfo missing(QStringLiteral("ttyRFGEN-no-such-port"));
     connectDriver(*rig.driver, missing);
     rig.connectDriver();
     QVERIFY(firstPoll.wait(reportTimeoutMs));
