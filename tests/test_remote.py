@@ -5,11 +5,13 @@ import os
 import random
 import re
 import select
+import shutil
 import signal
 import socket
 import struct
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
@@ -501,12 +503,22 @@ class SendTest(unittest.TestCase):
 
 
 class ServeLifecycleTest(unittest.TestCase):
-    def test_sigterm_switches_output_off_and_exits_zero(self):
-        control = f"/tmp/rfgen-ctl-{os.getpid()}"
-        port = free_port()
+    def test_signal_switches_output_off_and_exits_zero(self):
+        for signum in (signal.SIGTERM, signal.SIGINT):
+            with self.subTest(signal=signum.name):
+                self.check_stop_signal(signum)
+
+    def check_stop_signal(self, signum):
+        """rfgen serve runs under a shell that keeps the testbed up after it
+        exits, so the instrument can be asked whether the output went off."""
+        work = tempfile.mkdtemp(prefix="rfgen-serve-")
+        self.addCleanup(shutil.rmtree, work, True)
+        control, port = os.path.join(work, "ctl"), free_port()
+        script = (f"{RFGEN} serve --port {port} & echo $! > {work}/pid; wait $!; "
+                  f"echo $? > {work}/status; "
+                  f"for i in $(seq 200); do [ -e {work}/release ] && break; sleep 0.05; done")
         process = subprocess.Popen(
-            [TESTBED, "--model", "orvex", "--control", control, "--",
-             RFGEN, "serve", "--port", str(port)],
+            [TESTBED, "--model", "orvex", "--control", control, "--", "sh", "-c", script],
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         self.addCleanup(process.stdout.close)
         try:
@@ -518,12 +530,22 @@ class ServeLifecycleTest(unittest.TestCase):
                 ctl.connect(control)
                 ctl.sendall(b"get 0 OUTP?\n")
                 self.assertEqual(ctl.recv(64).strip(), b"ok 1")
-                # The testbed passes the signal on to rfgen serve.
-                process.send_signal(signal.SIGTERM)
-                self.assertEqual(process.wait(timeout=10), 0)
+                with open(os.path.join(work, "pid")) as pid:
+                    os.kill(int(pid.read()), signum)
+                status = os.path.join(work, "status")
+                deadline = time.monotonic() + 10
+                while not os.path.exists(status) and time.monotonic() < deadline:
+                    time.sleep(0.05)
+                with open(status) as code:
+                    self.assertEqual(code.read().strip(), "0")
+                ctl.sendall(b"get 0 OUTP?\n")
+                self.assertEqual(ctl.recv(64).strip(), b"ok 0")
+            open(os.path.join(work, "release"), "w").close()
+            self.assertEqual(process.wait(timeout=10), 0)
         finally:
             if process.poll() is None:
                 process.kill()
+                process.wait()
 
     def test_reconnects_after_link_loss(self):
         control = f"/tmp/rfgen-ctl-r{os.getpid()}"
