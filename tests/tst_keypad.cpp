@@ -63,17 +63,16 @@ private:
 
     sim::Testbed testbed;
     std::unique_ptr<sim::Instrument> instrument;
-    int device = -1;
     std::unique_ptr<QTemporaryDir> workDir;
     std::unique_ptr<MainWindow> window;
 };
 
 void TestKeypad::initTestCase() {
     QVERIFY2(testbed.isValid(), qPrintable(testbed.errorString()));
-    // One instrument, so the search finds exactly one. 12.5 MHz to 12.75 GHz,
+    // One instrument, so the search finds exactly one: 100 kHz to 12.75 GHz,
     // 1 mV to 2 V, 0 to 110 dB in 0.1 dB steps.
     instrument = std::make_unique<sim::Instrument>(devicelink::QuendtModel);
-    device = testbed.addDevice(instrument->usbIdentity(), instrument.get());
+    QVERIFY(testbed.addDevice(instrument->usbIdentity(), instrument.get()) >= 0);
 }
 
 void TestKeypad::init() {
@@ -86,14 +85,8 @@ void TestKeypad::init() {
     window = std::make_unique<MainWindow>();
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    if (!window->generator) {
-        // Until the window finds the instrument by itself, bind the driver as
-        // the connection code does.
-        QSerialPortInfo port(testbed.portName(device));
-        window->quendtDriver.connect(port);
-        window->generator = &window->quendtDriver;
-        window->ui->centralWidget->setEnabled(true);
-    }
+    // The window finds the one instrument by itself while it is built.
+    QVERIFY(window->generator == &window->quendtDriver);
     QTRY_VERIFY(window->generator->isConnected());
     QVERIFY(window->ui->centralWidget->isEnabled());
     waitForFirstPoll();

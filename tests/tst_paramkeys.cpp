@@ -69,7 +69,6 @@ private:
 
     sim::Testbed testbed;
     std::unique_ptr<sim::Instrument> instrument;
-    int device = -1;
     std::unique_ptr<QTemporaryDir> workDir;
     std::unique_ptr<MainWindow> window;
 };
@@ -78,7 +77,7 @@ void TestParamKeys::initTestCase() {
     QVERIFY2(testbed.isValid(), qPrintable(testbed.errorString()));
     // One instrument, so the search finds exactly one: 100 kHz to 12.75 GHz.
     instrument = std::make_unique<sim::Instrument>(devicelink::QuendtModel);
-    device = testbed.addDevice(instrument->usbIdentity(), instrument.get());
+    QVERIFY(testbed.addDevice(instrument->usbIdentity(), instrument.get()) >= 0);
 }
 
 void TestParamKeys::init() {
@@ -91,14 +90,8 @@ void TestParamKeys::init() {
     window = std::make_unique<MainWindow>();
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    if (!window->generator) {
-        // Until the window finds the instrument by itself, bind the driver as
-        // the connection code does.
-        QSerialPortInfo port(testbed.portName(device));
-        window->quendtDriver.connect(port);
-        window->generator = &window->quendtDriver;
-        window->ui->centralWidget->setEnabled(true);
-    }
+    // The window finds the one instrument by itself while it is built.
+    QVERIFY(window->generator == &window->quendtDriver);
     QTRY_VERIFY(window->generator->isConnected());
     QVERIFY(window->ui->centralWidget->isEnabled());
     waitForFirstPoll();
