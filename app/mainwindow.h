@@ -38,6 +38,7 @@ class MainWindow : public QMainWindow {
     friend class PanelRig;
     friend class TestKeypad;
     friend class TestParamKeys;
+    friend struct PanelKeys;
     friend class TestSettings;
     friend class TestConnection;
     friend class TestDisplay;

@@ -7,7 +7,6 @@ RFGEN_BUILD_DIR selects the build directory (default: build)."""
 import argparse
 import ctypes
 import json
-import math
 import os
 import shutil
 import statistics
@@ -17,15 +16,9 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 from panelharness import PanelRun, XServer, connected_title, wait_until  # noqa: E402
+from remote_bench import percentile  # noqa: E402
 
 MODEL = "quendt"
-
-
-def percentile(samples, fraction):
-    """Nearest-rank percentile, as the C++ benchmarks compute it."""
-    ordered = sorted(samples)
-    rank = min(max(math.ceil(fraction * len(ordered)), 1), len(ordered))
-    return ordered[rank - 1]
 
 
 class KeyPresser:

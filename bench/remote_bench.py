@@ -22,6 +22,7 @@ MODEL = "quendt"
 
 
 def percentile(samples, fraction):
+    """Nearest-rank percentile, as the C++ benchmarks compute it."""
     ordered = sorted(samples)
     rank = min(max(math.ceil(fraction * len(ordered)), 1), len(ordered))
     return ordered[rank - 1]

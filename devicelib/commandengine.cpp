@@ -139,7 +139,7 @@ void CommandEngine::runSetting(const scpi::Command &command) {
     }
     case Header::LevMode:
     case Header::FmMode:
-        setKeyword(command.header, command.argument.toUpper());
+        setKeyword(command.header, command.argument);
         return;
     default:
         break;
@@ -205,20 +205,14 @@ void CommandEngine::setSwitch(Header header, bool on) {
 }
 
 void CommandEngine::setKeyword(Header header, const QByteArray &word) {
-    static const QByteArray levelModes[] = {"AMPL", "ATT"};
-    static const QByteArray fmKinds[] = {"UP", "DOWN", "HOP"};
     const bool level = header == Header::LevMode;
-    const int count = level ? 2 : 3;
-    for (int i = 0; i < count; ++i) {
-        if (word != (level ? levelModes[i] : fmKinds[i]))
-            continue;
-        if (level)
-            generator->setLevelControl(i);
-        else
-            generator->setFmMode(i);
-        return;
-    }
-    queue.push(scpi::CommandError);
+    const int code = level ? scpi::parseLevelMode(word) : scpi::parseFmKind(word);
+    if (code < 0)
+        queue.push(scpi::CommandError);
+    else if (level)
+        generator->setLevelControl(code);
+    else
+        generator->setFmMode(code);
 }
 
 // Sweep settings the client did not give are taken from the instrument.

@@ -17,8 +17,6 @@ constexpr int replyTimeoutMs = 500;
 constexpr int pollIdleMs = 1000;
 constexpr int pollGraceMs = 100;
 constexpr int maxBufferBytes = 4096;
-const char *const levelModes[] = {"AMPL", "ATT"};
-const char *const fmKinds[] = {"UP", "DOWN", "HOP"};
 const QString noAnswerText = QStringLiteral("Генератор не отвечает");
 const QString openFailedText = QStringLiteral("Не удалось открыть порт");
 } // namespace
@@ -337,7 +335,8 @@ void GeneratorPrivate::pollSoon() {
 }
 
 QByteArray GeneratorPrivate::heldModesLine() const {
-    return QByteArray("LEV:MODE ") + levelModes[levelControl] + ";FM:MODE " + fmKinds[fmMode];
+    return "LEV:MODE " + scpi::levelModeKeyword(levelControl) + ";FM:MODE " +
+           scpi::fmKindKeyword(fmMode);
 }
 
 void GeneratorPrivate::onReplyTimeout() {
@@ -529,7 +528,7 @@ void Generator::setLevelControl(int control) {
         return;
     d->levelControl = control;
     if (d->port)
-        d->transact(QByteArray("LEV:MODE ") + levelModes[control], nullptr);
+        d->transact("LEV:MODE " + scpi::levelModeKeyword(control), nullptr);
 }
 
 int Generator::getLevelControl() {
@@ -541,7 +540,7 @@ void Generator::setFmMode(int kind) {
         return;
     d->fmMode = kind;
     if (d->port)
-        d->transact(QByteArray("FM:MODE ") + fmKinds[kind], nullptr);
+        d->transact("FM:MODE " + scpi::fmKindKeyword(kind), nullptr);
 }
 
 int Generator::getFmMode() const {
@@ -586,7 +585,7 @@ bool Generator::startFm(double &startHz, double &stopHz, double &stepHz, double 
         return false;
     using scpi::formatNumber;
     const QByteArray line =
-        QByteArray("FM:MODE ") + fmKinds[d->fmMode] + ";FM:STAR " + formatNumber(sent.start) +
+        "FM:MODE " + scpi::fmKindKeyword(d->fmMode) + ";FM:STAR " + formatNumber(sent.start) +
         ";FM:STOP " + formatNumber(sent.stop) + ";FM:STEP " + formatNumber(sent.step) + ";FM:PER " +
         formatNumber(sent.period) + ";FM:STAT ON;FM:STAR?;FM:STOP?;FM:STEP?;FM:PER?;FM:STAT?";
     QByteArray reply;

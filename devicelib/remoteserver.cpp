@@ -19,13 +19,6 @@ constexpr int maxLineBytes = 1024;
 // A client that does not read its replies is dropped before it costs memory.
 constexpr qint64 maxPendingReplyBytes = 1 << 20;
 constexpr qint64 socketReadBuffer = 64 * 1024;
-
-bool printable(const QByteArray &line) {
-    for (char c : line)
-        if (c < 0x20 || c > 0x7e)
-            return false;
-    return true;
-}
 } // namespace
 
 struct Client {
@@ -224,7 +217,7 @@ void RemoteServer::handleLine(Client &client, const QByteArray &line) {
         client.engine.errors().push(scpi::TooMuchData);
         return;
     }
-    if (!printable(line)) {
+    if (!scpi::isPrintableAscii(line)) {
         client.engine.errors().push(scpi::CommandError);
         return;
     }

@@ -1,5 +1,6 @@
 // rfgen: list instruments, bridge one to the network, or send it commands.
 #include "commandengine.h"
+#include "drivers.h"
 #include "generator.h"
 #include "models.h"
 #include "probe.h"
@@ -140,23 +141,10 @@ bool findInstrument(const QString &device, QSerialPortInfo &port, int &model) {
     return modelSpec(model) != nullptr;
 }
 
-void connectDriver(Generator &driver, QSerialPortInfo &port) {
-    if (auto *pylar = qobject_cast<Pylar *>(&driver))
-        pylar->connect(port);
-    else if (auto *orvex = qobject_cast<Orvex *>(&driver))
-        orvex->connect(port);
-}
-
-std::unique_ptr<Generator> makeDriver(int model, QSerialPortInfo &port) {
-    if (model == PylarModel) {
-        auto pylar = std::make_unique<Pylar>();
-        pylar->connect(port);
-        return pylar;
-    }
-    std::unique_ptr<Orvex> orvex =
-        model == QuendtModel ? std::make_unique<Quendt>() : std::make_unique<Orvex>();
-    orvex->connect(port);
-    return orvex;
+std::unique_ptr<Generator> connectedDriver(int model, QSerialPortInfo &port) {
+    std::unique_ptr<Generator> driver = makeDriver(model);
+    connectDriver(*driver, port);
+    return driver;
 }
 
 int runSend(const Options &options) {
@@ -170,7 +158,7 @@ int runSend(const Options &options) {
         std::fprintf(stderr, "rfgen: no instrument found\n");
         return 2;
     }
-    std::unique_ptr<Generator> driver = makeDriver(model, port);
+    std::unique_ptr<Generator> driver = connectedDriver(model, port);
     QObject::connect(driver.get(), &Generator::error, [](const QString &text) {
         std::fprintf(stderr, "rfgen: %s\n", qPrintable(text));
     });
@@ -236,7 +224,7 @@ private:
             connectDriver(*driver, port); // clients stay connected
             return;
         }
-        driver = makeDriver(model, port);
+        driver = connectedDriver(model, port);
         QObject::connect(driver.get(), &Generator::disconnected, this, [this] { retry.start(); });
         QObject::connect(driver.get(), &Generator::error, this, [](const QString &text) {
             std::fprintf(stderr, "rfgen: %s\n", qPrintable(text));

@@ -149,6 +149,42 @@ bool parseSwitch(const QByteArray &text, bool &on) {
     return false;
 }
 
+namespace {
+const char *const levelModeKeywords[] = {"AMPL", "ATT"};
+const char *const fmKindKeywords[] = {"UP", "DOWN", "HOP"};
+
+template <int N> int keywordIndex(const char *const (&keywords)[N], const QByteArray &text) {
+    const QByteArray word = text.trimmed().toUpper();
+    for (int i = 0; i < N; ++i)
+        if (word == keywords[i])
+            return i;
+    return -1;
+}
+} // namespace
+
+QByteArray levelModeKeyword(int control) {
+    return levelModeKeywords[control == 1 ? 1 : 0];
+}
+
+QByteArray fmKindKeyword(int kind) {
+    return fmKindKeywords[kind >= 0 && kind < 3 ? kind : 0];
+}
+
+int parseLevelMode(const QByteArray &text) {
+    return keywordIndex(levelModeKeywords, text);
+}
+
+int parseFmKind(const QByteArray &text) {
+    return keywordIndex(fmKindKeywords, text);
+}
+
+bool isPrintableAscii(const QByteArray &text) {
+    for (char c : text)
+        if (c < 0x20 || c > 0x7e)
+            return false;
+    return true;
+}
+
 QByteArray shortHeader(Header header) {
     for (const CommonForm &form : commonForms)
         if (form.header == header)

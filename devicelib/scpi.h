@@ -59,6 +59,16 @@ QByteArray formatNumber(double value);
 // ON, OFF, 1 or 0 (case-insensitive).
 bool parseSwitch(const QByteArray &text, bool &on);
 
+// Level control (0 AMPL, 1 ATT) and FM kind (0 UP, 1 DOWN, 2 HOP) as keywords.
+QByteArray levelModeKeyword(int control);
+QByteArray fmKindKeyword(int kind);
+// The code of a keyword (case-insensitive), -1 when it is none.
+int parseLevelMode(const QByteArray &text);
+int parseFmKind(const QByteArray &text);
+
+// Only bytes 0x20..0x7e: anything else is no command and no identification.
+bool isPrintableAscii(const QByteArray &text);
+
 // The short form of a header, for composing commands ("FREQ", "FM:STAR").
 QByteArray shortHeader(Header header);
 

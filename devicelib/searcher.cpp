@@ -1,6 +1,7 @@
 #include "generator.h"
 #include "models.h"
 #include "probe.h"
+#include "scpi.h"
 
 #include <QDeadlineTimer>
 #include <QSerialPort>
@@ -37,13 +38,6 @@ std::unique_ptr<QSerialPort> openForProbe(const QSerialPortInfo &info) {
     return port;
 }
 
-bool printableAscii(const QByteArray &text) {
-    for (char c : text)
-        if (c < 0x20 || c > 0x7e)
-            return false;
-    return true;
-}
-
 void takeReply(Probe &probe) {
     probe.port->waitForReadyRead(0); // moves what the descriptor holds into the buffer
     probe.received += probe.port->readAll();
@@ -52,7 +46,7 @@ void takeReply(Probe &probe) {
         probe.received.truncate(end);
         if (probe.received.endsWith('\r'))
             probe.received.chop(1);
-        if (!printableAscii(probe.received))
+        if (!scpi::isPrintableAscii(probe.received))
             probe.received.clear(); // noise is no identification
         probe.model = modelFromIdentification(probe.received);
         probe.done = true;

@@ -5,6 +5,7 @@
 #include "ui_mainwindow.h"
 
 #include <cmath>
+#include <cstdlib>
 
 namespace units {
 
@@ -45,21 +46,29 @@ double roundToThousandth(double value) {
 
 namespace {
 
-// Factor from the shown unit to the base unit, for the linear units.
-double linearFactor(int unit) {
+// How many base units one shown unit is, as a power of ten: kHz 3, mV -3.
+// Kept as an exponent so that both directions multiply or divide by an exact
+// power of ten (250 мс is exactly 0.25 s).
+int decimalExponent(int unit) {
     switch (unit) {
     case units::Millivolt:
     case units::Millisecond:
-        return 0.001;
+        return -3;
     case units::Kilohertz:
-        return 1e3;
+        return 3;
     case units::Megahertz:
-        return 1e6;
+        return 6;
     case units::Gigahertz:
-        return 1e9;
+        return 9;
     default:
-        return 1.0;
+        return 0;
     }
+}
+
+double scaleByPowerOfTen(double value, int exponent) {
+    static const double powers[] = {1.0, 1e3, 1e6, 1e9};
+    const double factor = powers[std::abs(exponent) / 3];
+    return exponent >= 0 ? value * factor : value / factor;
 }
 
 } // namespace
@@ -71,8 +80,7 @@ double MainWindow::toBaseUnit(double value, int unit) {
     }
     if (unit == units::DbmV)
         return std::sqrt(std::pow(10.0, value / 10.0 - 3.0) * 50.0 * 2.0);
-    return unit == units::Millivolt || unit == units::Millisecond ? value / 1000.0
-                                                                  : value * linearFactor(unit);
+    return scaleByPowerOfTen(value, decimalExponent(unit));
 }
 
 double MainWindow::fromBaseUnit(double value, int unit) {
@@ -82,8 +90,7 @@ double MainWindow::fromBaseUnit(double value, int unit) {
     }
     if (unit == units::DbmV)
         return 10.0 * std::log10(value * value / 100.0 / 0.001);
-    return unit == units::Millivolt || unit == units::Millisecond ? value * 1000.0
-                                                                  : value / linearFactor(unit);
+    return scaleByPowerOfTen(value, -decimalExponent(unit));
 }
 
 double MainWindow::activeValueInBase(int unit) {

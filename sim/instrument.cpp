@@ -17,7 +17,6 @@ namespace sim {
 namespace {
 constexpr int maxLineBytes = 256;
 constexpr int maxRecordedLines = 10000;
-const char *const fmKinds[] = {"UP", "DOWN", "HOP"};
 } // namespace
 
 struct Instrument::State {
@@ -195,9 +194,9 @@ QByteArray Instrument::State::query(Header header) {
     case Header::Outp:
         return output ? "1" : "0";
     case Header::LevMode:
-        return levelModeAtt ? "ATT" : "AMPL";
+        return levelModeKeyword(levelModeAtt ? 1 : 0);
     case Header::FmMode:
-        return fmKinds[fmKind];
+        return fmKindKeyword(fmKind);
     case Header::FmStart:
         return formatNumber(fmStart);
     case Header::FmStop:
@@ -239,19 +238,19 @@ int Instrument::State::set(Header header, const QByteArray &argument) {
         }
         return startSweep();
     case Header::LevMode: {
-        const QByteArray word = argument.toUpper();
-        if (word != "AMPL" && word != "ATT")
+        const int control = parseLevelMode(argument);
+        if (control < 0)
             return CommandError;
-        levelModeAtt = word == "ATT";
+        levelModeAtt = control == 1;
         return NoError;
     }
-    case Header::FmMode:
-        for (int kind = 0; kind < 3; ++kind)
-            if (argument.toUpper() == fmKinds[kind]) {
-                fmKind = kind;
-                return NoError;
-            }
-        return CommandError;
+    case Header::FmMode: {
+        const int kind = parseFmKind(argument);
+        if (kind < 0)
+            return CommandError;
+        fmKind = kind;
+        return NoError;
+    }
     default:
         break;
     }

@@ -3,12 +3,18 @@
 // Shared by the keypad and parameter-key tests: pressing the panel's real
 // buttons by their key names, reading what a read-out draws, and picking the
 // setting commands out of what the simulated instrument received.
+#include "app/mainwindow.h"
+#include "panel/panelmode.h"
+#include "sim/instrument.h"
+#include "ui_mainwindow.h"
+
 #include <QImage>
 #include <QLCDNumber>
 #include <QList>
 #include <QPushButton>
 #include <QString>
 #include <QStringList>
+#include <QtTest>
 
 namespace panelkeys {
 
@@ -95,3 +101,42 @@ inline QList<QByteArray> settingCommands(const QList<QByteArray> &lines, const Q
 }
 
 } // namespace panelkeys
+
+// The window's test fixtures: their bodies live here, so both tests share them.
+struct PanelKeys {
+    // The first poll reports every value; let it pass before the test acts.
+    static void waitForFirstPoll(sim::Instrument &instrument) {
+        QTRY_VERIFY(!instrument.receivedLines().isEmpty() &&
+                    instrument.receivedLines().constLast().startsWith("FREQ?"));
+        QTest::qWait(100);
+    }
+
+    // The driver sends the level control without waiting for the line to go
+    // out; the test goes on once the instrument has it.
+    static void holdLevel(MainWindow &window, sim::Instrument &instrument, int levelControl) {
+        instrument.clearReceivedLines();
+        window.generator->setLevelControl(levelControl);
+        const QByteArray sent = levelControl == devicelink::AmplitudeLevelHeld
+                                    ? QByteArrayLiteral("LEV:MODE AMPL")
+                                    : QByteArrayLiteral("LEV:MODE ATT");
+        QTRY_VERIFY(instrument.receivedRequests().contains(sent));
+        instrument.clearReceivedLines();
+    }
+
+    // The mode is set as the mode keys leave it: panelMode, the mode key
+    // checked, the parameter keys checkable.
+    static void enterMode(MainWindow &window, int mode) {
+        window.panelMode = mode;
+        window.ui->pushButton_Delta->setChecked(mode == panelmode::Delta);
+        window.ui->pushButton_FM->setChecked(mode == panelmode::Fm);
+        window.ui->pushButton_AM->setChecked(mode == panelmode::Am);
+        for (int index = 0; index < 6; ++index) {
+            const bool checkable = mode == panelmode::Fm || mode == panelmode::Delta ||
+                                   (mode == panelmode::Normal && index < 3) ||
+                                   (mode == panelmode::Am && (index == 0 || index == 5));
+            window.paramButtons[index]->setChecked(false);
+            window.paramButtons[index]->setCheckable(checkable);
+        }
+        window.clearActive();
+    }
+};

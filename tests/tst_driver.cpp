@@ -1,5 +1,6 @@
 // Each model's set operations through the real serial path into a simulated
 // instrument: rounding, limits, read-back and what goes over the wire.
+#include "drivers.h"
 #include "generator.h"
 #include "instrument.h"
 #include "testbed.h"
@@ -56,15 +57,8 @@ void TestDriver::initTestCase() {
         const int device =
             testbed.addDevice(instruments[model]->usbIdentity(), instruments[model].get());
         QSerialPortInfo port(testbed.portName(device));
-        if (model == 1) {
-            auto pylar = std::make_unique<Pylar>();
-            pylar->connect(port);
-            drivers[model] = std::move(pylar);
-        } else {
-            auto orvex = model == 2 ? std::make_unique<Quendt>() : std::make_unique<Orvex>();
-            orvex->connect(port);
-            drivers[model] = std::move(orvex);
-        }
+        drivers[model] = rfgen::makeDriver(model);
+        rfgen::connectDriver(*drivers[model], port);
         QSignalSpy firstPoll(drivers[model].get(), &Generator::newFrequency);
         QVERIFY(firstPoll.wait(2000));
         QVERIFY(drivers[model]->isConnected());

@@ -1,5 +1,6 @@
 // The serial link of the drivers against simulated instruments on the umockdev
 // testbed: probing, link loss, failed connects, polling and verbose logging.
+#include "drivers.h"
 #include "generator.h"
 #include "instrument.h"
 #include "models.h"
@@ -52,24 +53,8 @@ QSerialPortInfo findPort(const QString &portName) {
     return QSerialPortInfo();
 }
 
-std::unique_ptr<Generator> makeDriver(int model) {
-    switch (model) {
-    case rfgen::PylarModel:
-        return std::make_unique<Pylar>();
-    case rfgen::QuendtModel:
-        return std::make_unique<Quendt>();
-    default:
-        return std::make_unique<Orvex>();
-    }
-}
-
-// connect() is not virtual: each driver family has its own.
-void connectDriver(Generator &driver, QSerialPortInfo &port) {
-    if (auto *orvex = qobject_cast<Orvex *>(&driver))
-        orvex->connect(port);
-    else if (auto *pylar = qobject_cast<Pylar *>(&driver))
-        pylar->connect(port);
-}
+using rfgen::connectDriver;
+using rfgen::makeDriver;
 
 QList<int> repeated(int kind, int count) {
     return QVector<int>(count, kind).toList();

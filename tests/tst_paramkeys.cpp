@@ -102,23 +102,12 @@ void TestParamKeys::init() {
     instrument->clearReceivedLines();
 }
 
-// The first poll reports every value; let it pass before the test acts.
 void TestParamKeys::waitForFirstPoll() {
-    QTRY_VERIFY(!instrument->receivedLines().isEmpty() &&
-                instrument->receivedLines().constLast().startsWith("FREQ?"));
-    QTest::qWait(100);
+    PanelKeys::waitForFirstPoll(*instrument);
 }
 
-// The driver sends the level control without waiting for the line to go
-// out; the test goes on once the instrument has it.
 void TestParamKeys::holdLevel(int levelControl) {
-    instrument->clearReceivedLines();
-    window->generator->setLevelControl(levelControl);
-    const QByteArray sent = levelControl == devicelink::AmplitudeLevelHeld
-                                ? QByteArrayLiteral("LEV:MODE AMPL")
-                                : QByteArrayLiteral("LEV:MODE ATT");
-    QTRY_VERIFY(instrument->receivedLines().contains(sent));
-    instrument->clearReceivedLines();
+    PanelKeys::holdLevel(*window, *instrument, levelControl);
 }
 
 void TestParamKeys::cleanup() {
@@ -126,21 +115,8 @@ void TestParamKeys::cleanup() {
     workDir.reset();
 }
 
-// The mode keys' handlers live with the modes; here the mode is set as they
-// leave it: panelMode, the mode key checked, the parameter keys checkable.
 void TestParamKeys::enterMode(int mode) {
-    window->panelMode = mode;
-    window->ui->pushButton_Delta->setChecked(mode == panelmode::Delta);
-    window->ui->pushButton_FM->setChecked(mode == panelmode::Fm);
-    window->ui->pushButton_AM->setChecked(mode == panelmode::Am);
-    for (int index = 0; index < 6; ++index) {
-        const bool checkable = mode == panelmode::Fm || mode == panelmode::Delta ||
-                               (mode == panelmode::Normal && index < 3) ||
-                               (mode == panelmode::Am && (index == 0 || index == 5));
-        window->paramButtons[index]->setChecked(false);
-        window->paramButtons[index]->setCheckable(checkable);
-    }
-    window->clearActive();
+    PanelKeys::enterMode(*window, mode);
 }
 
 // Distinct stored values and units, as a settings file could leave them.
