@@ -4,6 +4,10 @@
 #include <QApplication>
 
 int main(int argc, char *argv[]) {
+    // The panel draws nothing with OpenGL; without this Qt's xcb platform loads
+    // the GLX integration and Mesa with it: 50 MiB more and a slower start.
+    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("fusion"));
     // A stop request ends the event loop, so the window below is destroyed as

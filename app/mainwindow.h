@@ -36,6 +36,7 @@ class MainWindow : public QMainWindow {
     friend class TestModes;
     friend class TestKeyboard;
     friend class PanelRig;
+    friend class Rig;
     friend class TestKeypad;
     friend class TestParamKeys;
     friend struct PanelKeys;

@@ -1,0 +1,189 @@
+#pragma once
+
+// The rig of every test that builds the main window: a umockdev testbed with
+// simulated instruments, windows that find them by themselves, the panel's keys
+// pressed by name, what a read-out draws, and a closer for modal boxes. One rig
+// per test process (one testbed per process).
+#include "app/mainwindow.h"
+#include "sim/instrument.h"
+#include "sim/testbed.h"
+#include "ui_mainwindow.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QLCDNumber>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+// What the panel holds, in base units, as the settings file stores it.
+struct PanelValues {
+    double frequency, amplitude, attenuation, frequencyStep, amplitudeStep;
+    double fmStart, fmStop, fmStep, fmPeriod;
+    int frequencyUnit, amplitudeUnit, attenuationUnit, frequencyStepUnit, amplitudeStepUnit;
+    int panelMode;
+};
+
+class Rig {
+public:
+    bool start(QString &why) {
+        if (!testbed.isValid() || !workDir.isValid() || !QDir::setCurrent(workDir.path())) {
+            why = testbed.isValid() ? QStringLiteral("no working directory") : testbed.errorString();
+            return false;
+        }
+        return true;
+    }
+    // Plugs in an instrument of the model (a port that never answers for a
+    // negative model); returns the testbed's handle.
+    int plug(int model) {
+        sim::Instrument *instrument = nullptr;
+        auto identity = sim::Instrument::usbIdentityFor(0, QStringLiteral("MUTE"));
+        if (model >= 0) {
+            instruments.push_back(
+                std::make_unique<sim::Instrument>(model, QStringLiteral("SIM%1").arg(instruments.size())));
+            instrument = instruments.back().get();
+            identity = instrument->usbIdentity();
+        }
+        const int handle = testbed.addDevice(identity, instrument);
+        if (handle >= 0) {
+            byHandle.resize(std::max<size_t>(byHandle.size(), size_t(handle) + 1), nullptr);
+            byHandle[size_t(handle)] = instrument;
+        }
+        return handle;
+    }
+    sim::Instrument &instrument(int handle = 0) { return *byHandle.at(size_t(handle)); }
+    sim::Testbed &bed() { return testbed; }
+    QString settingsPath() const { return QDir(workDir.path()).filePath(QStringLiteral("settings.txt")); }
+
+    // A window connected to the instrument in its power-on state (after
+    // `prepare` changed it, as a knob would), with every report of the first
+    // poll shown; null if that did not happen.
+    std::unique_ptr<MainWindow> open(int handle = 0,
+                                     const std::function<void(sim::Instrument &)> &prepare = {},
+                                     bool keepSettings = false) {
+        if (!keepSettings)
+            QFile::remove(settingsPath());
+        sim::Instrument &sim = instrument(handle);
+        sim.setSilent(false);
+        sim.handleLine("*RST;*CLS");
+        if (prepare)
+            prepare(sim);
+        auto window = std::make_unique<MainWindow>();
+        if (!window->generator)
+            return nullptr;
+        QSignalSpy lastReport(window->generator, &Generator::newTFm);
+        if (!lastReport.wait(10000))
+            return nullptr;
+        sim.clearReceivedLines();
+        return window;
+    }
+
+    // Waits until the instrument has taken every line sent before (settings
+    // without a query are not waited for by the driver).
+    static bool settle(MainWindow &window) {
+        QByteArray reply;
+        return window.generator->query("*OPC?", reply);
+    }
+
+    // The setting commands the instrument received (queries and the rig's own
+    // synchronisation left out), optionally only those with the header.
+    QList<QByteArray> settings(int handle = 0, const QByteArray &header = {}) {
+        QList<QByteArray> commands;
+        for (const QByteArray &line : instrument(handle).receivedRequests())
+            for (QByteArray command : line.split(';'))
+                if (!(command = command.trimmed()).isEmpty() && !command.endsWith('?') &&
+                    (header.isEmpty() || command.startsWith(header + ' ')))
+                    commands << command;
+        return commands;
+    }
+
+    // "0".."9", ".", "-", "C", "OK", "U1".."U3" (unit keys), "P1".."P6"
+    // (parameter keys), "Up", "Down", "Left", "Right", "Delta", "FM", "AM",
+    // "RF" name the panel's buttons; clicked as the operator does.
+    static bool press(MainWindow &window, const QString &key) {
+        static const QHash<QString, QString> names = {
+            {".", "Dot"},     {"-", "Minus"},   {"C", "Clear"},       {"OK", "OK"},
+            {"Up", "Up"},     {"Down", "Down"}, {"Left", "Left"},     {"Right", "Right"},
+            {"Delta", "Delta"}, {"FM", "FM"},   {"AM", "AM"},         {"RF", "TurnOn"}};
+        QString name = names.value(key);
+        if (name.isEmpty() && key.size() == 1 && key[0].isDigit())
+            name = QStringLiteral("Num") + key;
+        else if (name.isEmpty() && key.size() == 2 && key[0] == QLatin1Char('U'))
+            name = QStringLiteral("Units") + key.mid(1);
+        else if (name.isEmpty() && key.size() == 2 && key[0] == QLatin1Char('P'))
+            name = QStringLiteral("Param") + key.mid(1);
+        auto *button = window.findChild<QPushButton *>(QStringLiteral("pushButton_") + name);
+        if (!button || !button->isEnabled())
+            return false;
+        button->click();
+        return true;
+    }
+    static bool pressAll(MainWindow &window, const QString &keys) {
+        for (const QString &key : keys.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            if (!press(window, key))
+                return false;
+        return true;
+    }
+
+    // A read-out keeps no text to read back, so what it draws is compared with
+    // a twin of the same look given the expected text.
+    static bool draws(QLCDNumber &display, const QString &text) {
+        const QImage shown = display.grab().toImage(); // may lay the read-out out anew
+        QLCDNumber twin(display.digitCount());
+        twin.setSmallDecimalPoint(display.smallDecimalPoint());
+        twin.setSegmentStyle(display.segmentStyle());
+        twin.setFrameStyle(display.frameStyle());
+        twin.setPalette(display.palette());
+        twin.setAutoFillBackground(display.autoFillBackground());
+        twin.setEnabled(display.isEnabled());
+        twin.resize(display.size());
+        twin.display(text);
+        return shown == twin.grab().toImage();
+    }
+
+    // The window's insides that the tests read.
+    static Ui::MainWindow &ui(MainWindow &w) { return *w.ui; }
+    static Generator *driver(MainWindow &w) { return w.generator; }
+    static QMessageBox &errorBox(MainWindow &w) { return w.errorBox; }
+    static QLCDNumber *activeDisplay(MainWindow &w) { return w.activeDisplay; }
+    static QWidget *portList(MainWindow &w) { return w.selectDeviceWindow; }
+    static QWidget *remoteWindow(MainWindow &w) { return w.netConfigWindow; }
+    static void openRemoteWindow(MainWindow &w) { w.netControlAction->trigger(); }
+    static PanelValues values(const MainWindow &w) {
+        return {w.frequency,      w.amplitude,     w.attenuation,     w.frequencyStep,
+                w.amplitudeStep,  w.fFmStart,      w.fFmStop,         w.fFmStep,
+                w.tFm,            w.frequencyUnit, w.amplitudeUnit,   int(w.attenuationUnit),
+                w.frequencyStepUnit, w.amplitudeStepUnit, w.panelMode};
+    }
+
+private:
+    sim::Testbed testbed;
+    QTemporaryDir workDir;
+    std::vector<std::unique_ptr<sim::Instrument>> instruments;
+    std::vector<sim::Instrument *> byHandle;
+};
+
+// Closes every modal box as soon as it runs (a driver's "no answer" box would
+// otherwise block the test) and keeps its text.
+class ModalBoxCloser : public QObject {
+public:
+    ModalBoxCloser() {
+        connect(&timer, &QTimer::timeout, this, [this] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                texts << box->text();
+                box->done(QMessageBox::Ok);
+            }
+        });
+        timer.start(20);
+    }
+    QStringList texts;
+
+private:
+    QTimer timer;
+};
