@@ -14,8 +14,7 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-from panelharness import PanelRun, XServer, connected_title, wait_until  # noqa: E402
+from panelharness import FLOOR, PanelRun, XServer, connected_title, wait_until  # noqa: E402
 from remote_bench import percentile  # noqa: E402
 
 MODEL = "quendt"
@@ -69,6 +68,25 @@ def measure_start(x, workdir, runs):
     return to_window, to_connected
 
 
+def measure_floor(x, workdir, runs):
+    """The same start for one empty Qt window: milliseconds to the window shown
+    (median of runs) and its RSS after the same settling time as the panel."""
+    to_window, rss = [], 0
+    for i in range(runs):
+        run = PanelRun(x, workdir, [MODEL], program=FLOOR, title_regex="^rfgen floor$")
+        try:
+            started = run.start()
+            run.main_window()
+            to_window.append(time.monotonic() - started)
+            if i == runs - 1:
+                time.sleep(2.0)
+                rss = run.stats.rss_kib()
+            run.terminate()
+        finally:
+            run.close()
+    return statistics.median(to_window) * 1000, rss / 1024
+
+
 def measure_key_latency(run, presser, presses):
     """Milliseconds from a D or A press to the new frequency at the instrument."""
     samples = []
@@ -98,6 +116,7 @@ def measure(start_runs=5, presses=200, cpu_seconds=10.0):
     x = XServer(workdir)
     try:
         to_window, to_connected = measure_start(x, workdir, start_runs)
+        floor_window_ms, floor_rss_mib = measure_floor(x, workdir, start_runs)
         run = PanelRun(x, workdir, [MODEL])
         try:
             run.start()
@@ -125,6 +144,8 @@ def measure(start_runs=5, presses=200, cpu_seconds=10.0):
         "start_runs": start_runs,
         "start_to_window_ms": statistics.median(to_window) * 1000,
         "start_to_window_max_ms": max(to_window) * 1000,
+        "floor_to_window_ms": floor_window_ms,
+        "floor_rss_mib": floor_rss_mib,
         "start_to_connected_ms": statistics.median(to_connected) * 1000,
         "start_to_connected_max_ms": max(to_connected) * 1000,
         "presses": presses,
@@ -151,6 +172,8 @@ def main():
     print(f"rfpanel with a simulated {MODEL} under Xvfb")
     print(f"  start to window shown      {figures['start_to_window_ms']:8.0f} ms median "
           f"of {args.starts} (max {figures['start_to_window_max_ms']:.0f})")
+    print(f"  floor: empty Qt window     {figures['floor_to_window_ms']:8.0f} ms median, "
+          f"{figures['floor_rss_mib']:.1f} MiB RSS")
     print(f"  start to connected title   {figures['start_to_connected_ms']:8.0f} ms median "
           f"of {args.starts} (max {figures['start_to_connected_max_ms']:.0f})")
     print(f"  key press to instrument    {figures['key_to_instrument_median_ms']:8.2f} ms median, "

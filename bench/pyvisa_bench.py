@@ -2,7 +2,9 @@
 """Remote-control speed as a pyvisa user sees it: `rfgen serve` with a
 simulated instrument in the testbed, and a pyvisa-py session over loopback
 (TCPIP SOCKET resource, LF termination). Round trips per second and median and
-99th-percentile latency of `FREQ?` and of `FREQ <value>;FREQ?`.
+99th-percentile latency of `FREQ?` and of `FREQ <value>;FREQ?`, each beside the
+floor: the same session against a trivial echo server (socat), which answers
+every line with itself and so costs only pyvisa and loopback.
 Prints one line per figure; --json prints them as JSON.
 RFGEN_BUILD_DIR selects the build directory (default: build)."""
 import argparse
@@ -19,7 +21,6 @@ import warnings
 warnings.filterwarnings("ignore", message="'xdrlib' is deprecated", category=DeprecationWarning)
 import pyvisa  # noqa: E402
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 from panelharness import RFGEN, TESTBED, free_tcp_port  # noqa: E402
 from remote_bench import MODEL, percentile  # noqa: E402
 
@@ -40,16 +41,34 @@ def summary(samples, rate):
             "per_s": rate}
 
 
-def measure(queries=2000):
-    port = free_tcp_port()
+def start_rfgen_serve(port):
     server = subprocess.Popen(
         [TESTBED, "--model", MODEL, "--", RFGEN, "serve", "--port", str(port)],
         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    line = server.stdout.readline()
+    if line.strip() != f"listening on {port}":
+        raise RuntimeError(f"rfgen serve did not start: {line!r}")
+    return server
+
+
+def start_echo_server(port):
+    server = subprocess.Popen(
+        ["socat", f"TCP-LISTEN:{port},bind=127.0.0.1,reuseaddr,nodelay", "PIPE"],
+        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    deadline = time.monotonic() + 10
+    while subprocess.run(["ss", "-Hltn", f"sport = :{port}"], capture_output=True,
+                         text=True).stdout.strip() == "":
+        if time.monotonic() > deadline:
+            raise RuntimeError("socat did not start")
+        time.sleep(0.01)
+    return server
+
+
+def measure(queries=2000, start_server=start_rfgen_serve, check_errors=True):
+    port = free_tcp_port()
+    server = start_server(port)
     rm = pyvisa.ResourceManager("@py")
     try:
-        line = server.stdout.readline()
-        if line.strip() != f"listening on {port}":
-            raise RuntimeError(f"rfgen serve did not start: {line!r}")
         inst = rm.open_resource(f"TCPIP::127.0.0.1::{port}::SOCKET", read_termination="\n",
                                 write_termination="\n", timeout=5000)
         try:
@@ -57,7 +76,7 @@ def measure(queries=2000):
             query = summary(*timed_queries(inst, ["FREQ?"] * queries))
             set_lines = [f"FREQ {100_000_000 + (i % 2) * 1_000_000};FREQ?" for i in range(queries)]
             set_and_read = summary(*timed_queries(inst, set_lines))
-            errors = inst.query("SYST:ERR?")
+            errors = inst.query("SYST:ERR?") if check_errors else "0,"
         finally:
             inst.close()
     finally:
@@ -70,12 +89,18 @@ def measure(queries=2000):
     return {"queries": queries, "query": query, "set_and_read": set_and_read}
 
 
+def measure_with_floor(queries=2000):
+    figures = measure(queries)
+    figures["floor"] = measure(queries, start_echo_server, check_errors=False)
+    return figures
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--json", action="store_true", help="print the figures as JSON")
     parser.add_argument("--queries", type=int, default=2000)
     args = parser.parse_args()
-    figures = measure(args.queries)
+    figures = measure_with_floor(args.queries)
     if args.json:
         print(json.dumps(figures, indent=2))
         return
@@ -83,8 +108,11 @@ def main():
           f"{args.queries} each")
     for label, key in (("FREQ?", "query"), ("FREQ n;FREQ?", "set_and_read")):
         f = figures[key]
+        floor = figures["floor"][key]
         print(f"  {label:<14} {f['per_s']:7.0f} round trips per s, "
-              f"{f['median_ms']:.3f} ms median, {f['p99_ms']:.3f} ms p99")
+              f"{f['median_ms']:.3f} ms median, {f['p99_ms']:.3f} ms p99 "
+              f"(floor, echo server: {floor['median_ms']:.3f} ms median, "
+              f"{floor['p99_ms']:.3f} ms p99)")
 
 
 if __name__ == "__main__":

@@ -15,7 +15,6 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 from panelharness import RFGEN, TESTBED, free_tcp_port  # noqa: E402
 
 MODEL = "quendt"
