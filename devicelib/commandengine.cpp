@@ -46,7 +46,7 @@ void CommandEngine::run(const scpi::Command &command, QList<QByteArray> &fields)
         return;
     // Once the instrument did not answer, the rest of the line fails at once
     // instead of waiting for it again and again.
-    if (!generator->isConnected() || lineFailed) {
+    if (!generator || !generator->isConnected() || lineFailed) {
         queue.push(scpi::HardwareMissing);
         return;
     }
@@ -54,7 +54,7 @@ void CommandEngine::run(const scpi::Command &command, QList<QByteArray> &fields)
         runQuery(command.header, fields);
     else
         runSetting(command);
-    lineFailed = !generator->isResponding();
+    lineFailed = !generator || !generator->isResponding();
 }
 
 bool CommandEngine::runLocal(const scpi::Command &command, QList<QByteArray> &fields) {
@@ -183,9 +183,9 @@ void CommandEngine::setNumber(Header header, double value) {
 void CommandEngine::applySetting(double value, bool (Generator::*set)(double &),
                                  void (Generator::*report)(double)) {
     const double requested = value;
-    const bool accepted = (generator->*set)(value);
+    const bool accepted = (generator.data()->*set)(value);
     if (accepted || value != requested)
-        (generator->*report)(value);
+        (generator.data()->*report)(value);
     if (!accepted)
         queue.push(scpi::DataOutOfRange);
 }

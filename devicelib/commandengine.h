@@ -3,6 +3,7 @@
 #include "scpi.h"
 
 #include <QByteArray>
+#include <QPointer>
 
 #include <optional>
 
@@ -27,7 +28,7 @@ private:
         std::optional<double> start, stop, step, period;
     };
 
-    Generator *generator;
+    QPointer<Generator> generator; // a handler of its reports may delete it
     scpi::ErrorQueue queue;
     SweepSettings sweep;
     bool lineFailed = false;

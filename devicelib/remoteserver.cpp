@@ -41,6 +41,16 @@ struct RemoteServer::Private {
     std::vector<std::shared_ptr<Client>> clients;
 };
 
+// A listener may be given up from a handler of its own newConnection signal:
+// it goes when control is back in the event loop.
+static void retire(std::unique_ptr<QTcpServer> &listener) {
+    if (!listener)
+        return;
+    listener->close();
+    listener->disconnect();
+    listener.release()->deleteLater();
+}
+
 RemoteServer::RemoteServer(Generator *generator) : d(std::make_unique<Private>()) {
     d->generator = generator;
 }
@@ -60,6 +70,7 @@ bool RemoteServer::listen(int port) {
         return false;
     }
     connect(listener.get(), &QTcpServer::newConnection, this, [this] { acceptClients(); });
+    retire(d->listener);
     d->listener = std::move(listener);
     return true;
 }
@@ -69,7 +80,7 @@ QString RemoteServer::errorString() const {
 }
 
 void RemoteServer::close() {
-    d->listener.reset();
+    retire(d->listener);
     const bool hadClients = !d->clients.empty();
     for (const auto &client : d->clients)
         release(*client);
@@ -86,10 +97,15 @@ int RemoteServer::clientCount() const {
     return int(d->clients.size());
 }
 
+// A handler of netControl may stop the server or delete its driver (and with
+// it the server): nothing of the server is touched after such a handler.
 void RemoteServer::acceptClients() {
-    while (QTcpSocket *socket = d->listener->nextPendingConnection()) {
+    const QPointer<RemoteServer> self(this);
+    while (QTcpSocket *socket = d->listener ? d->listener->nextPendingConnection() : nullptr) {
         if (int(d->clients.size()) >= maxClients)
             dropDepartedClients();
+        if (!self)
+            return;
         if (int(d->clients.size()) >= maxClients) {
             socket->abort();
             socket->deleteLater();
@@ -110,6 +126,8 @@ void RemoteServer::acceptClients() {
         });
         if (d->clients.size() == 1)
             emit d->generator->netControl(true);
+        if (!self)
+            return;
         schedule(client);
     }
 }
@@ -117,8 +135,11 @@ void RemoteServer::acceptClients() {
 // A client that hung up keeps its place until its hang-up is seen; when the
 // server is full, look now, so a newcomer is not refused for a departed client.
 void RemoteServer::dropDepartedClients() {
+    const QPointer<RemoteServer> self(this);
     const auto clients = d->clients;
     for (const auto &client : clients) {
+        if (!self)
+            return;
         if (client->socket && !client->leaving)
             client->socket->waitForReadyRead(0); // notices a hang-up at once
         const bool served = client->pending.contains('\n') ||
@@ -174,9 +195,12 @@ void RemoteServer::serve(const std::shared_ptr<Client> &client) {
             drop(client); // everything it sent before hanging up was served
         return;
     }
+    const QPointer<RemoteServer> self(this);
     client->serving = true;
     handleLine(*client, line);
     client->serving = false;
+    if (!self)
+        return; // a handler deleted the driver, and the server with it
     if (client->socket && client->socket->bytesToWrite() > maxPendingReplyBytes) {
         drop(client);
         return;

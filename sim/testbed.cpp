@@ -30,8 +30,24 @@ constexpr int acmMajor = 166;
 // reports a hang-up continuously until the node is opened, so it cannot simply
 // be polled.
 constexpr auto absentHostRetry = std::chrono::milliseconds(10);
-// How many node numbers taken by other testbeds are skipped at most.
-constexpr int maxNodeSearch = 1000;
+// Node numbers handed out: three digits, so that name order is numeric order.
+constexpr int firstNodeNumber = 100;
+constexpr int nodeNumberEnd = 1000;
+// Each testbed starts at a base of its own, so that concurrent ones rarely meet.
+constexpr int nodeBaseStep = 100;
+
+int nodeBase() {
+    const int bases = (nodeNumberEnd - firstNodeNumber) / nodeBaseStep;
+    return firstNodeNumber + nodeBaseStep * int(getpid() % bases);
+}
+
+// A port lock file (QSerialPort's, or any other program's) rules a name out.
+bool lockFileExists(const QByteArray &name) {
+    for (const char *dir : {"/run/lock/LCK..", "/var/lock/LCK.."})
+        if (access((dir + name).constData(), F_OK) == 0)
+            return true;
+    return false;
+}
 
 // Text for an "A:" line of the record format: backslash and newline escaped.
 QByteArray recordAttribute(const QString &value) {
@@ -105,7 +121,7 @@ struct Testbed::Private {
     int wakeWrite = -1;
     // Takes the place of a closed master descriptor (see hangUp()).
     int nullFd = -1;
-    int nextNodeNumber = 0;
+    int nextNodeNumber = nodeBase();
     std::vector<int> nodeReservations;
     int nextBusNumber = 1;
 
@@ -223,25 +239,27 @@ QByteArray Testbed::Private::record(const Device &dev) const {
 
 // QSerialPort locks a port through a machine-wide file (LCK..ttyACM<n>), so
 // two testbeds running at once must not both have a ttyACM<n>: each holds an
-// flock on a file per number it uses, until it is destroyed. A lock file of a
-// port in use (a real device, perhaps) rules its number out as well.
+// flock on a file per number it uses, until it is destroyed, and skips the
+// numbers whose port lock file exists.
 int Testbed::Private::reserveNodeNumber() {
-    for (int n = nextNodeNumber; n < nextNodeNumber + maxNodeSearch; ++n) {
+    const int span = nodeNumberEnd - firstNodeNumber;
+    for (int tried = 0; tried < span; ++tried) {
+        const int n = firstNodeNumber + (nextNodeNumber - firstNodeNumber + tried) % span;
         const QByteArray name = "ttyACM" + QByteArray::number(n);
-        if (QFile::exists(QStringLiteral("/var/lock/LCK..") + QString::fromLatin1(name)))
+        if (lockFileExists(name))
             continue;
         const QByteArray reservation = "/tmp/rfgen-testbed-" + name + ".lock";
         const int fd = open(reservation.constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
         if (fd < 0)
-            break;
+            continue;
         if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
             nodeReservations.push_back(fd);
-            nextNodeNumber = n + 1;
+            nextNodeNumber = n + 1 < nodeNumberEnd ? n + 1 : firstNodeNumber;
             return n;
         }
         close(fd);
     }
-    return nextNodeNumber++; // cannot reserve: take the next number and hope
+    return nextNodeNumber++; // every number taken: take the next and hope
 }
 
 bool Testbed::Private::plug(Device &dev) {

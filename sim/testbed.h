@@ -41,7 +41,8 @@ public:
     // Adds a device served by responder (not owned, must outlive the testbed;
     // nullptr: a port that never answers). Returns a handle for the other calls.
     int addDevice(const UsbIdentity &identity, Responder *responder);
-    // Node name of the device as the host sees it, e.g. "ttyACM0".
+    // Node name of the device as the host sees it, e.g. "ttyACM300": each
+    // testbed numbers its nodes from a base of its own (a multiple of 100).
     QString portName(int device) const;
     // Hangs up the line like a pulled adapter and removes the device.
     void unplug(int device);

@@ -42,22 +42,17 @@ public:
     // Plugs in an instrument of the model (a port that never answers for a
     // negative model); returns the testbed's handle.
     int plug(int model) {
-        sim::Instrument *instrument = nullptr;
-        auto identity = sim::Instrument::usbIdentityFor(0, QStringLiteral("MUTE"));
-        if (model >= 0) {
-            instruments.push_back(
-                std::make_unique<sim::Instrument>(model, QStringLiteral("SIM%1").arg(instruments.size())));
-            instrument = instruments.back().get();
-            identity = instrument->usbIdentity();
-        }
-        const int handle = testbed.addDevice(identity, instrument);
-        if (handle >= 0) {
-            byHandle.resize(std::max<size_t>(byHandle.size(), size_t(handle) + 1), nullptr);
-            byHandle[size_t(handle)] = instrument;
-        }
+        if (model >= 0)
+            instruments.push_back(std::make_unique<sim::Instrument>(
+                model, QStringLiteral("SIM%1").arg(instruments.size())));
+        sim::Instrument *instrument = model >= 0 ? instruments.back().get() : nullptr;
+        const int handle = testbed.addDevice(
+            instrument ? instrument->usbIdentity() : sim::Instrument::usbIdentityFor(0, "MUTE"),
+            instrument);
+        byHandle.insert(handle, instrument);
         return handle;
     }
-    sim::Instrument &instrument(int handle = 0) { return *byHandle.at(size_t(handle)); }
+    sim::Instrument &instrument(int handle = 0) { return *byHandle.value(handle); }
     sim::Testbed &bed() { return testbed; }
     QString settingsPath() const { return QDir(workDir.path()).filePath(QStringLiteral("settings.txt")); }
 
@@ -107,22 +102,14 @@ public:
     // (parameter keys), "Up", "Down", "Left", "Right", "Delta", "FM", "AM",
     // "RF" name the panel's buttons; clicked as the operator does.
     static bool press(MainWindow &window, const QString &key) {
-        static const QHash<QString, QString> names = {
-            {".", "Dot"},     {"-", "Minus"},   {"C", "Clear"},       {"OK", "OK"},
-            {"Up", "Up"},     {"Down", "Down"}, {"Left", "Left"},     {"Right", "Right"},
-            {"Delta", "Delta"}, {"FM", "FM"},   {"AM", "AM"},         {"RF", "TurnOn"}};
-        QString name = names.value(key);
-        if (name.isEmpty() && key.size() == 1 && key[0].isDigit())
-            name = QStringLiteral("Num") + key;
-        else if (name.isEmpty() && key.size() == 2 && key[0] == QLatin1Char('U'))
-            name = QStringLiteral("Units") + key.mid(1);
-        else if (name.isEmpty() && key.size() == 2 && key[0] == QLatin1Char('P'))
-            name = QStringLiteral("Param") + key.mid(1);
+        static const QHash<QString, QString> names = {{".", "Dot"},   {"-", "Minus"},
+                                                      {"C", "Clear"}, {"RF", "TurnOn"},
+                                                      {"U", "Units"}, {"P", "Param"}};
+        const bool numbered = key.size() <= 2 && key.back().isDigit(); // "7", "U1", "P3"
+        const QString name =
+            numbered ? names.value(key.chopped(1), "Num") + key.back() : names.value(key, key);
         auto *button = window.findChild<QPushButton *>(QStringLiteral("pushButton_") + name);
-        if (!button || !button->isEnabled())
-            return false;
-        button->click();
-        return true;
+        return button && button->isEnabled() && (button->click(), true);
     }
     static bool pressAll(MainWindow &window, const QString &keys) {
         for (const QString &key : keys.split(QLatin1Char(' '), Qt::SkipEmptyParts))
@@ -149,12 +136,16 @@ public:
 
     // The window's insides that the tests read.
     static Ui::MainWindow &ui(MainWindow &w) { return *w.ui; }
-    static Generator *driver(MainWindow &w) { return w.generator; }
+    static Generator *&driver(MainWindow &w) { return w.generator; }
     static QMessageBox &errorBox(MainWindow &w) { return w.errorBox; }
     static QLCDNumber *activeDisplay(MainWindow &w) { return w.activeDisplay; }
     static QWidget *portList(MainWindow &w) { return w.selectDeviceWindow; }
     static QWidget *remoteWindow(MainWindow &w) { return w.netConfigWindow; }
     static void openRemoteWindow(MainWindow &w) { w.netControlAction->trigger(); }
+    // Unit codes of the FM start, stop, step and period, kept beside PanelValues.
+    static QVector<int> fmUnits(const MainWindow &w) {
+        return {w.fFmStartUnit, w.fFmStopUnit, w.fFmStepUnit, w.tFmUnit};
+    }
     static PanelValues values(const MainWindow &w) {
         return {w.frequency,      w.amplitude,     w.attenuation,     w.frequencyStep,
                 w.amplitudeStep,  w.fFmStart,      w.fFmStop,         w.fFmStep,
@@ -166,7 +157,7 @@ private:
     sim::Testbed testbed;
     QTemporaryDir workDir;
     std::vector<std::unique_ptr<sim::Instrument>> instruments;
-    std::vector<sim::Instrument *> byHandle;
+    QHash<int, sim::Instrument *> byHandle;
 };
 
 // Closes every modal box as soon as it runs (a driver's "no answer" box would

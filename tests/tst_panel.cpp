@@ -1,19 +1,394 @@
+// The front panel as the operator works it, against a simulated instrument:
+// each row is a short script of keys and events, and what the read-outs and
+// the instrument show afterwards. One interpreter runs every row.
 #include "rig.h"
+
+#include <QKeySequence>
 #include <QtTest>
+
+#include <memory>
+
+namespace {
+
+// Emits the driver's report of a value as the instrument's poll would.
+bool emitReport(Generator &driver, const QString &header, double value) {
+    if (header == QLatin1String("FREQ"))
+        emit driver.newFrequency(value);
+    else if (header == QLatin1String("VOLT"))
+        emit driver.newAmplitude(value);
+    else if (header == QLatin1String("ATT"))
+        emit driver.newAttenuation(value);
+    else if (header == QLatin1String("PER"))
+        emit driver.newTFm(value);
+    else if (header == QLatin1String("OUTP"))
+        emit driver.newState(value != 0);
+    else
+        return false;
+    return true;
+}
+
+// Waits for the driver's report of the quantity.
+std::unique_ptr<QSignalSpy> spyOn(Generator *driver, const QString &header) {
+    if (header == QLatin1String("FREQ"))
+        return std::make_unique<QSignalSpy>(driver, &Generator::newFrequency);
+    if (header == QLatin1String("VOLT"))
+        return std::make_unique<QSignalSpy>(driver, &Generator::newAmplitude);
+    if (header == QLatin1String("ATT"))
+        return std::make_unique<QSignalSpy>(driver, &Generator::newAttenuation);
+    return std::make_unique<QSignalSpy>(driver, &Generator::newState);
+}
+
+// Stands in for the window's driver during one operator action: a report
+// arrives through the real driver's signal inside the set operation, before
+// it returns, then the real driver does the work.
+class ReportingDriver : public Orvex {
+public:
+    ReportingDriver(Generator &real, QString header, double value)
+        : real(real), header(std::move(header)), value(value) {}
+    bool setState(bool on) override { return report() && real.setState(on); }
+    bool setAmplitude(double &volts) override { return report() && real.setAmplitude(volts); }
+    bool setAttenuation(double &dB) override { return report() && real.setAttenuation(dB); }
+    bool setFrequency(double &hz) override { return report() && real.setFrequency(hz); }
+    int getLevelControl() override { return real.getLevelControl(); }
+    int getFrequencyGrid() override { return real.getFrequencyGrid(); }
+    bool reported = false;
+
+private:
+    bool report() {
+        reported = reported || emitReport(real, header, value);
+        return true;
+    }
+    Generator &real;
+    const QString header;
+    const double value;
+};
+
+} // namespace
+
 class TestPanel : public QObject {
     Q_OBJECT
     Rig rig;
+    int handles[2] = {-1, -1}; // one instrument of the first model, one that sets dBm
+
+    // Runs one operator action, or fails the test when it cannot.
+    void act(MainWindow &w, const QString &token, int model);
+    // Checks one expected outcome after the script.
+    void check(MainWindow &w, const QString &expectation, int model);
+
 private slots:
-    void initTestCase() { QString why; QVERIFY2(rig.start(why), qPrintable(why)); QVERIFY(rig.plug(0) >= 0); }
-    void opens() {
-        auto w = rig.open();
-        QVERIFY(w);
-        qDebug() << Rig::ui(*w).pushButton_Param1->isChecked() << Rig::ui(*w).centralWidget->isEnabled();
-        QVERIFY(Rig::pressAll(*w, "P1 1 2 5 . 5 U2 OK"));
-        QVERIFY(Rig::settle(*w));
-        QCOMPARE(rig.settings(0, "FREQ"), QList<QByteArray>{"FREQ 125500000"});
-        QVERIFY(Rig::draws(*Rig::ui(*w).lcdNumber_Freq, "125.5"));
+    void initTestCase() {
+        QString why;
+        QVERIFY2(rig.start(why), qPrintable(why));
+        handles[0] = rig.plug(0);
+        handles[1] = rig.plug(1);
+        QVERIFY(handles[0] >= 0 && handles[1] >= 0);
     }
+    void operatorScripts_data();
+    void operatorScripts();
 };
+
+// Keys: "P1".."P6", digits, ".", "-", "C", "OK", "U1".."U3", arrows, "Delta",
+// "FM", "AM", "RF" (Rig::press); "k:<key>" a key press at the panel through
+// the keyboard ("k:W", "k:Num+5", "k:Backspace"); "slot:<name>" a menu
+// action's slot; "hold:att" the driver holds the level as attenuation;
+// "knob:FREQ=<Hz>" the instrument changes a value itself (VOLT, ATT, OUTP) and
+// the next poll reports it; "emit:VOLT=<V>" the driver reports a value now;
+// "inside:FREQ=<Hz>" the next action's driver call gets that report before it
+// returns; "mute" the instrument takes the next action without answering.
+void TestPanel::act(MainWindow &w, const QString &token, int model) {
+    const int colon = token.indexOf(QLatin1Char(':'));
+    const QString kind = token.left(colon), arg = token.mid(colon + 1);
+    const QString header = arg.section(QLatin1Char('='), 0, 0);
+    const double value = arg.section(QLatin1Char('='), 1).toDouble();
+    Generator *driver = Rig::driver(w);
+    if (colon < 0) {
+        QVERIFY2(Rig::press(w, token),
+                 qPrintable(token + QStringLiteral(": no such key, or dimmed")));
+    } else if (kind == QLatin1String("k")) {
+        const int code = QKeySequence::fromString(arg)[0];
+        QVERIFY2(code != 0, qPrintable(token));
+        QTest::keyClick(Rig::ui(w).centralWidget, Qt::Key(code & ~Qt::KeyboardModifierMask),
+                        Qt::KeyboardModifiers(code & Qt::KeyboardModifierMask));
+    } else if (kind == QLatin1String("slot")) {
+        QVERIFY2(QMetaObject::invokeMethod(&w, qPrintable(arg)), qPrintable(token));
+    } else if (token == QLatin1String("hold:att")) {
+        driver->setLevelControl(1);
+    } else if (kind == QLatin1String("emit")) {
+        QVERIFY2(emitReport(*driver, header, value), qPrintable(token));
+    } else if (kind == QLatin1String("knob")) {
+        const auto report = spyOn(driver, header);
+        sim::Instrument &instrument = rig.instrument(handles[model]);
+        if (header == QLatin1String("FREQ"))
+            instrument.setFrequency(value);
+        else if (header == QLatin1String("VOLT"))
+            instrument.setAmplitude(value);
+        else if (header == QLatin1String("ATT"))
+            instrument.setAttenuation(value);
+        else
+            instrument.setOutput(value != 0);
+        QVERIFY2(report->wait(5000), qPrintable(token + QStringLiteral(": no report")));
+    } else {
+        QFAIL(qPrintable(token + QStringLiteral(": not an action")));
+    }
+}
+
+// "Freq=12.5" the read-out draws 12.5, lit; "Freq~12.5" the same, dimmed
+// (Freq, Amp, Param); "RF=on" the output switch checked and green; "box=..."
+// the panel's message; "@FREQ?=<reply>" what the instrument answers; any
+// other "Name=text" the text of label_Name.
+void TestPanel::check(MainWindow &w, const QString &expectation, int model) {
+    const int at = expectation.indexOf(QRegularExpression(QStringLiteral("[=~]")));
+    QVERIFY2(at > 0, qPrintable(expectation));
+    const QString name = expectation.left(at), text = expectation.mid(at + 1);
+    const bool lit = expectation[at] == QLatin1Char('=');
+    auto *readout = w.findChild<QLCDNumber *>(QStringLiteral("lcdNumber_") + name);
+    if (readout) {
+        QVERIFY2(Rig::draws(*readout, text),
+                 qPrintable(expectation + QStringLiteral(": it shows ") +
+                            QString::number(readout->value())));
+        QVERIFY2(readout->isEnabled() == lit, qPrintable(expectation + QStringLiteral(": lit?")));
+    } else if (name == QLatin1String("RF")) {
+        QPushButton &rf = *Rig::ui(w).pushButton_TurnOn;
+        const bool on = text == QLatin1String("on");
+        QCOMPARE(rf.isChecked(), on);
+        QCOMPARE(rf.palette().color(QPalette::Button), QColor(on ? Qt::green : Qt::red));
+    } else if (name == QLatin1String("box")) {
+        QCOMPARE(Rig::errorBox(w).text(), text);
+    } else if (name.startsWith(QLatin1Char('@'))) {
+        QCOMPARE(
+            QString::fromLatin1(rig.instrument(handles[model]).setting(name.mid(1).toLatin1())),
+            text);
+    } else {
+        auto *label = w.findChild<QLabel *>(QStringLiteral("label_") + name);
+        QVERIFY2(label, qPrintable(expectation));
+        QCOMPARE(label->text(), text);
+    }
+}
+
+void TestPanel::operatorScripts_data() {
+    QTest::addColumn<int>("model");
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QString>("expect"); // checks, separated by ';'
+    QTest::addColumn<QString>("sent");   // every setting the instrument received; "*": not checked
+
+    // The instrument starts at 100 MHz, 0.1 V, 0 dB; the first model takes
+    // 25 MHz to 6 GHz, 1 mV to 1 V, 0 to 31.5 dB in 0.5 dB steps, on a 10 kHz grid.
+    auto row = [](const char *name, const char *script, const char *expect, const char *sent,
+                  int model = 0) {
+        QTest::newRow(name) << model << QString::fromUtf8(script) << QString::fromUtf8(expect)
+                            << QString::fromUtf8(sent);
+    };
+
+    // Keypad typing.
+    row("typed digits replace the committed value", "P1 1 2 . 5", "Freq~12.5", "");
+    row("leading zeros vanish", "P1 C 0 0 7", "Freq~7", "");
+    row("a pending minus waits through the zero", "P1 C - 0 . 5", "Freq~-0.5", "");
+    row("minus in the fraction keeps typing on", "P1 C 1 . 5 - 2", "Freq~-1.52", "");
+    row("a second point is ignored", "P1 C 1 . 0 . 5", "Freq~1.05", "");
+    row("trailing zeros stay as typed", "P1 C 2 . 5 0 0", "Freq~2.500", "");
+    row("minus twice on zero cancels", "P1 C - - 5", "Freq~5", "");
+    row("point over a committed value starts below one", "P1 . 5", "Freq~.5", "");
+    row("minus negates the committed value, still lit", "P1 -", "Freq=-100", "");
+    row("a ninth digit does not fit", "P1 C 1 2 3 4 5 6 7 8 9", "Freq~12345678", "");
+    row("no room for a fraction after seven digits", "P1 C 1 2 3 4 5 6 7 . 5", "Freq~1234567", "");
+    row("minus keeps all seven digits", "P1 C 1 2 3 4 5 6 7 -", "Freq~-1234567", "");
+    row("fraction digits up to the width", "P1 C 0 . 1 2 3 4 5 6 7", "Freq~0.123456", "");
+    row("clear shows a dimmed zero", "P2 1 2 C", "Amp~0", "");
+    row("no active read-out: keys do nothing", "P1 P1 5 . OK", "Freq=100", "");
+
+    // Units: the typed number is read in the unit at OK, sent in base units.
+    row("MHz key converts typed 125.5 to 125500000 Hz at the instrument", "P1 1 2 5 . 5 U2 OK",
+        "Freq=125.5; FreqUnit=МГц; @FREQ?=125500000", "FREQ 125500000");
+    row("kHz key", "P1 9 5 0 0 0 U1 OK", "Freq=95000; FreqUnit=КГц; @FREQ?=95000000",
+        "FREQ 95000000");
+    row("GHz key", "P1 1 . 5 U3 OK", "Freq=1.5; FreqUnit=ГГц", "FREQ 1500000000");
+    row("frequency rounded onto the 10 kHz grid", "P1 1 2 5 . 0 0 4 3 OK", "Freq=125",
+        "FREQ 125000000");
+    row("above the model's range is refused and dimmed", "P1 7 U3 OK", "Freq~7; @FREQ?=100000000",
+        "");
+    row("below the model's range is refused and dimmed", "P1 2 0 OK", "Freq~20", "");
+    row("typing goes on from a refused value", "P1 2 0 OK 5 OK", "Freq=205", "FREQ 205000000");
+    row("millivolts", "P2 2 5 0 U2 OK", "Amp=250; @VOLT?=0.25", "VOLT 0.25");
+    row("10 dBmV is 1 V", "P2 1 0 U3 OK", "Amp=10; AmpUnit=dBmV; @VOLT?=1", "VOLT 1");
+    row("amplitude kept to the millivolt", "P2 1 2 3 . 4 5 6 OK", "Amp=123", "VOLT 0.123");
+    row("volts", "P2 . 7 5 U1 OK", "Amp=0.75; AmpUnit=В", "VOLT 0.75");
+    row("a negative amplitude is refused", "P2 C - 5 OK", "Amp~-5; @VOLT?=0.1", "");
+    row("attenuation onto the model's 0.5 dB step", "P3 1 0 . 3 4 OK", "Param=10.5; ParamUnit=dB",
+        "ATT 10.5");
+    row("attenuation above the top is refused", "P3 4 0 OK", "Param~40; @ATT?=0", "");
+    row("unit key converts a committed frequency", "P1 U1", "Freq=100000; FreqUnit=КГц", "");
+    row("unit key converts a committed amplitude to dBmV", "P2 U3", "Amp=-10; AmpUnit=dBmV", "");
+    row("unit key leaves typed text to be read at OK", "P1 3 0 0 0 0 U1 OK",
+        "Freq=30000; FreqUnit=КГц", "FREQ 30000000");
+
+    // Parameter keys: which read-out the keypad works on.
+    row("another parameter drops the typed text", "P1 3 5 P2 7", "Freq=100; Amp~7", "");
+    row("the attenuation key types on the parameter row", "P3 5 OK", "Param=5; Freq=100; Amp=100",
+        "ATT 5");
+    row("Delta shows the frequency step in its unit", "Delta P1", "Param=1; ParamUnit=МГц", "");
+    row("Delta shows the amplitude step in dBmV", "Delta P2", "Param=10; ParamUnit=dBmV", "");
+    row("Delta keeps typed text on release", "Delta P1 5 P1", "Param~5", "");
+    row("FM period in ms", "FM P4 2 5 0 U2 OK U1", "Param=0.25; ParamUnit=с", "");
+
+    // Modes.
+    row("Delta frequency step moves Right", "Delta P1 2 0 U1 OK Delta Right", "Freq=100.02",
+        "FREQ 100020000");
+    row("Delta amplitude step in mV moves Up", "Delta P2 5 0 U2 OK Delta Up", "Amp=150",
+        "VOLT 0.15");
+    row("Delta dB step moves the attenuation", "Delta P2 3 U3 OK Delta Down", "Param=3; Amp=100",
+        "ATT 3");
+    row("a committed dB step refuses volts", "Delta P2 3 U3 OK U1", "Param=3; ParamUnit=dB", "");
+    row("a cleared dB step takes volts", "Delta P2 3 U3 OK C U1", "ParamUnit=В", "");
+    row("a committed volt step converts to mV", "Delta P2 U2", "Param=1000; ParamUnit=мВ", "");
+    row("leaving Delta shows the attenuation again", "P3 5 OK Delta Delta", "Param=5; ParamUnit=dB",
+        "ATT 5");
+    row("FM sweep starts at the instrument with Вкл",
+        "FM P2 3 0 U2 OK P3 4 0 U2 OK P1 1 U2 OK P4 1 0 U2 OK P6",
+        "@FM:STAT?=1; @FM:STAR?=30000000; @FM:STOP?=40000000; @FM:STEP?=1000000; "
+        "@FM:PER?=0.01; Freq=100; Amp=100",
+        "*");
+    row("FM sweep stops with Вкл up", "FM P2 3 0 U2 OK P3 4 0 U2 OK P1 1 U2 OK P4 1 0 U2 OK P6 P6",
+        "@FM:STAT?=0", "*");
+    row("FM sweep stops when FM is left",
+        "FM P2 3 0 U2 OK P3 4 0 U2 OK P1 1 U2 OK P4 1 0 U2 OK P6 FM",
+        "@FM:STAT?=0; Param=0; ParamUnit=dB", "*");
+    row("choosing another sweep parameter keeps the sweep running",
+        "FM P2 3 0 U2 OK P3 4 0 U2 OK P1 1 U2 OK P4 1 0 U2 OK P6 P2", "@FM:STAT?=1; Param=30", "*");
+    row("FM start shows the bound the instrument took",
+        "FM P1 1 U2 OK P3 4 0 U2 OK P4 1 0 U2 OK P2 3 0 . 0 0 4 3 U2 OK P6",
+        "Param=30; @FM:STAR?=30000000", "*");
+    row("crossed FM bounds are refused and dim the output",
+        "FM P2 4 0 U2 OK P3 3 0 U2 OK P1 1 U2 OK P4 1 0 U2 OK P6", "Freq~100; Amp~100; @FM:STAT?=0",
+        "");
+    row("FM level as amplitude", "FM P5 2 0 0 OK", "Amp=200", "VOLT 0.2");
+    row("FM level as attenuation", "hold:att FM P5 5 OK", "Param=5", "LEV:MODE ATT; ATT 5");
+    row("FM dB step sent but not shown", "Delta P2 3 U3 OK Delta FM Down", "Param=0", "ATT 3");
+    row("FM kind from the menu", "slot:setFhssModulation", "@FM:MODE?=HOP", "FM:MODE HOP");
+    row("AM commits nothing", "AM P1 1 OK", "box=Не выбран режим работы!", "");
+
+    // Stepping.
+    row("Right steps by 1 MHz", "Right", "Freq=101; @FREQ?=101000000", "FREQ 101000000");
+    row("Left from a typed, unconfirmed 32.5", "P1 3 2 . 5 Left", "Freq=31.5", "FREQ 31500000");
+    row("a step ends the typing it started from", "P1 3 2 . 5 Right 7", "Freq~7", "FREQ 33500000");
+    row("the step rounds onto a 1 kHz grid",
+        "slot:setGrid1KHz Delta P1 3 . 4 5 6 U1 OK Delta Right", "Freq=100.003", "FREQ 100003000");
+    row("the step rounds onto a 10 kHz grid", "Delta P1 3 . 4 5 6 U1 OK Delta Left", "Freq=100",
+        "FREQ 100000000");
+    row("a refused step shows dimmed", "Up", "Amp~1100; @VOLT?=0.1", "");
+    row("after Left the unit keys are frequency keys", "P2 Left U1", "Amp=0.1; AmpUnit=КГц",
+        "FREQ 99000000");
+    row("arrows step the amplitude while the level is held as attenuation",
+        "hold:att Delta P2 5 0 U2 OK Delta Down", "Amp=50", "LEV:MODE ATT; VOLT 0.05");
+    row("the attenuation read-out stays active through a step", "P3 Right 5 OK",
+        "Param=5; Freq=101", "FREQ 101000000; ATT 5");
+
+    // The output switch and what the instrument reports.
+    row("RF on", "RF", "RF=on; @OUTP?=1", "OUTP ON");
+    row("RF off again", "RF RF", "RF=off; @OUTP?=0", "OUTP ON; OUTP OFF");
+    row("RF unanswered stays off", "mute RF", "RF=off", "*");
+    row("RF switched on at the instrument sends nothing back", "knob:OUTP=1", "RF=on", "");
+    row("a frequency changed at the instrument, typing kept", "P2 3 5 knob:FREQ=250e6 7",
+        "Freq=250; Amp~357", "");
+    row("an attenuation changed at the instrument", "P1 3 5 knob:ATT=12.5 7",
+        "Param=12.5; Freq~357", "");
+    row("a report over the typed read-out ends that entry", "P1 1 . emit:FREQ=200e6 2 . 5",
+        "Freq~2.5", "");
+    row("reported amplitude kept to the millivolt", "emit:VOLT=0.12345", "Amp=123", "");
+    row("reported amplitude rounded half away from zero", "emit:VOLT=0.0125", "Amp=13", "");
+    row("reported attenuation in FM is not shown", "FM emit:ATT=7.5", "Param=0", "");
+    row("reported period shown on the period key", "FM P4 emit:PER=0.25", "Param=250; ParamUnit=мс",
+        "");
+    row("reported period not shown on Delta's fourth key", "Delta P1 P4 emit:PER=0.25", "Param=1",
+        "");
+    row("a report inside the Up call", "Delta P2 5 0 U2 OK Delta P3 2 inside:FREQ=250e6 Up 7",
+        "Freq=250; Amp=150; Param~27", "VOLT 0.15");
+    row("a report inside the Right call", "P3 2 inside:VOLT=0.321 Right 7",
+        "Amp=321; Freq=101; Param~27", "FREQ 101000000");
+    row("a report inside the Left call", "P2 2 inside:ATT=12.5 Left 7",
+        "Param=12.5; Freq=99; Amp~27", "FREQ 99000000");
+    row("a report inside OK's call", "P2 2 5 0 inside:FREQ=250e6 OK", "Amp=250; Freq=250",
+        "VOLT 0.25");
+    row("a report inside a step over the typed read-out", "P1 3 2 . 5 inside:FREQ=250e6 Up 2 . 5",
+        "Freq~2.5", "");
+
+    // Keyboard.
+    row("digits and Return", "P1 k:9 k:0 k:Return", "Freq=90", "FREQ 90000000");
+    row("the numeric keypad", "P1 k:Num+5 k:Num+0 k:Num+. k:Num+5 k:Num+Enter", "Freq=50.5",
+        "FREQ 50500000");
+    row("Backspace clears", "P1 k:1 k:2 k:Backspace", "Freq~0", "");
+    row("Delete clears, minus waits", "P2 k:Del k:- k:5 k:Return", "Amp~-5", "");
+    row("W and S step the level", "Delta P2 5 0 U2 OK Delta k:W k:W k:S", "Amp=150",
+        "VOLT 0.15; VOLT 0.2; VOLT 0.15");
+    row("A and D step the frequency", "k:A k:A k:D", "Freq=99",
+        "FREQ 99000000; FREQ 98000000; FREQ 99000000");
+    row("Shift makes no difference", "k:Shift+D", "Freq=101", "FREQ 101000000");
+    row("other keys do nothing", "P1 k:, k:Up k:Left k:Q k:Space k:Esc", "Freq=100", "");
+
+    // A model that sets its level in dBm.
+    row("dBm model shows its level in mV", "", "Amp=100", "", 1);
+    // 0 dBmV is 0.316228 V, kept to the millivolt: 0.316 V, -0.01 dBm.
+    row("dBm model: 0 dBmV goes as the millivolt kept", "P2 0 U3 OK", "Amp=-0.01; @POW?=-0.01",
+        "POW -0.01", 1);
+    row("dBm model: 10 dBmV is above its top", "P2 1 0 U3 OK", "Amp~10", "", 1);
+    // The read-out shows the level the instrument took, back in millivolts.
+    row("dBm model: 200 mV sent as dBm", "P2 2 0 0 OK", "Amp=199.9862", "POW -3.98", 1);
+    row("dBm model: Up by 50 mV", "Delta P2 5 0 U2 OK Delta Up", "Amp=150", "POW -6.48", 1);
+}
+
+void TestPanel::operatorScripts() {
+    QFETCH(int, model);
+    QFETCH(QString, script);
+    QFETCH(QString, expect);
+    QFETCH(QString, sent);
+    for (int m : {0, 1}) {
+        if (m == model)
+            rig.bed().replug(handles[m]);
+        else
+            rig.bed().unplug(handles[m]);
+    }
+    auto window = rig.open(handles[model]);
+    QVERIFY(window);
+    ModalBoxCloser closer;
+    std::unique_ptr<ReportingDriver> nesting;
+    bool mute = false;
+    for (const QString &token : script.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (token.startsWith(QLatin1String("inside:"))) {
+            const QString arg = token.mid(7);
+            nesting = std::make_unique<ReportingDriver>(
+                *Rig::driver(*window), arg.section('=', 0, 0), arg.section('=', 1).toDouble());
+            continue;
+        }
+        if (token == QLatin1String("mute")) {
+            mute = true;
+            continue;
+        }
+        Generator *real = Rig::driver(*window);
+        if (nesting)
+            Rig::driver(*window) = nesting.get();
+        rig.instrument(handles[model]).setSilent(mute);
+        act(*window, token, model);
+        rig.instrument(handles[model]).setSilent(mute = false);
+        if (nesting) {
+            Rig::driver(*window) = real;
+            QVERIFY2(nesting->reported, "the report came inside a driver call");
+            nesting.reset();
+        }
+        if (QTest::currentTestFailed())
+            return;
+    }
+    QVERIFY(Rig::settle(*window));
+    for (const QString &expectation : expect.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        check(*window, expectation.trimmed(), model);
+        if (QTest::currentTestFailed())
+            return;
+    }
+    if (sent != QLatin1String("*")) {
+        QStringList received;
+        for (const QByteArray &command : rig.settings(handles[model]))
+            received << QString::fromLatin1(command);
+        QCOMPARE(received.join(QLatin1String("; ")), sent);
+    }
+}
+
 QTEST_MAIN(TestPanel)
 #include "tst_panel.moc"

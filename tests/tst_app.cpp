@@ -1,0 +1,330 @@
+// The window as an application, against simulated instruments: the settings
+// file kept between runs, finding the instrument and keeping in touch with it,
+// the remote-control window, the error box, and the program's orderly end.
+#include "rig.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+const QString notConnected = QStringLiteral("Генератор . Не подключен");
+const QString connectedTitle = QStringLiteral("Генератор %1   ( %2 )"); // model, port
+
+// The settings file's keys, in its order, with what a file without them gives.
+const QStringList fileKeys =
+    QStringLiteral(
+        "amplitude=0 amplitudeUnit=2 attenuation=0 attenuationUnit=4 amplitudeStep=1 "
+        "amplitudeStepUnit=3 frequency=1e8 frequencyUnit=6 frequencyStep=1e6 "
+        "frequencyStepUnit=6 fFmStart=0 fFmStartUnit=6 fFmStop=0 fFmStopUnit=6 fFmStep=0 "
+        "fFmStepUnit=6 tFm=0 tFmUnit=9 FrequencyGrid=3 FmMode=0 Port=5025")
+        .split(' ');
+
+QString iniKey(const QString &name) {
+    const bool driver = QStringList{"FrequencyGrid", "FmMode", "Port"}.contains(name);
+    return (driver ? QStringLiteral("Settings/") : QStringLiteral("Display/")) + name;
+}
+
+// The values of the file's keys, in its order, that a file with these entries
+// ("frequencyUnit=7 FmMode=2") gives: the entries, and the other keys' defaults.
+QList<double> expected(const QString &entries) {
+    QList<double> values;
+    for (const QString &key : fileKeys) {
+        QString value = key.section('=', 1);
+        for (const QString &entry : entries.split(' ', Qt::SkipEmptyParts))
+            if (entry.section('=', 0, 0) == key.section('=', 0, 0))
+                value = entry.section('=', 1);
+        values << value.toDouble();
+    }
+    return values;
+}
+
+// The same entries as the text of a settings file.
+QByteArray fileWith(const QString &entries) {
+    QByteArray display = "[Display]\n", driver = "[Settings]\n";
+    for (const QString &entry : entries.split(' ', Qt::SkipEmptyParts))
+        (iniKey(entry.section('=', 0, 0)).startsWith('S') ? driver : display) +=
+            entry.toUtf8() + '\n';
+    return display + driver;
+}
+
+// What a connected window holds of the file's keys.
+QList<double> held(MainWindow &w) {
+    const PanelValues v = Rig::values(w);
+    const QVector<int> fm = Rig::fmUnits(w);
+    Generator *d = Rig::driver(w);
+    return QList<double>() << v.amplitude << v.amplitudeUnit << v.attenuation << v.attenuationUnit
+                           << v.amplitudeStep << v.amplitudeStepUnit << v.frequency
+                           << v.frequencyUnit << v.frequencyStep << v.frequencyStepUnit << v.fmStart
+                           << fm[0] << v.fmStop << fm[1] << v.fmStep << fm[2] << v.fmPeriod << fm[3]
+                           << d->getFrequencyGrid() << d->getFmMode() << d->getTcpPort();
+}
+
+QList<double> stored(const QString &path) {
+    const QSettings file(path, QSettings::IniFormat);
+    QList<double> values;
+    for (const QString &key : fileKeys) {
+        const QString name = iniKey(key.section('=', 0, 0));
+        values << (file.contains(name) ? file.value(name).toDouble() : qQNaN());
+    }
+    return values;
+}
+
+QByteArray fileText(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
+}
+
+} // namespace
+
+class TestApp : public QObject {
+    Q_OBJECT
+    Rig rig;
+    int quendt = -1, orvex = -1, pylar = -1;
+
+    void pluggedOnly(const QList<int> &handles) {
+        for (int handle : {quendt, orvex, pylar})
+            if (rig.bed().isPlugged(handle) != handles.contains(handle))
+                handles.contains(handle) ? rig.bed().replug(handle) : rig.bed().unplug(handle);
+    }
+    QString port(int handle) { return rig.bed().portName(handle); }
+
+private slots:
+    void initTestCase() {
+        QString why;
+        QVERIFY2(rig.start(why), qPrintable(why));
+        quendt = rig.plug(devicelink::QuendtModel);
+        orvex = rig.plug(devicelink::OrvexModel);
+        pylar = rig.plug(devicelink::PylarModel);
+        QVERIFY(quendt >= 0 && orvex >= 0 && pylar >= 0);
+    }
+    void init() { pluggedOnly({quendt}); }
+
+    void settingsFile_data() {
+        QTest::addColumn<QByteArray>("file"); // null: none
+        QTest::addColumn<QString>("entries"); // what the window reads, writes and reads back
+        const QString all = QStringLiteral(
+            "amplitude=0.25 amplitudeUnit=1 attenuation=12.5 attenuationUnit=4 amplitudeStep=0.5 "
+            "amplitudeStepUnit=2 frequency=1500000000 frequencyUnit=7 frequencyStep=12500 "
+            "frequencyStepUnit=5 fFmStart=1e8 fFmStartUnit=6 fFmStop=2.5e8 fFmStopUnit=7 "
+            "fFmStep=25000 fFmStepUnit=5 tFm=0.25 tFmUnit=8 FrequencyGrid=1 FmMode=2 Port=6123");
+        const QString some = QStringLiteral("frequency=250000000 frequencyUnit=5 FmMode=1");
+        QTest::newRow("no file: every default") << QByteArray() << QString();
+        QTest::newRow("every value, unit and choice comes back") << fileWith(all) << all;
+        QTest::newRow("other keys missing: their defaults") << fileWith(some) << some;
+        QTest::newRow("values that are not numbers count as missing")
+            << fileWith(
+                   "amplitude=abc amplitudeUnit=x frequency=1e frequencyUnit= tFm=ms tFmUnit=s "
+                   "FrequencyGrid=x Port=abc")
+            << QString();
+        QTest::newRow("binary garbage")
+            << QByteArray("\x00\xff\x13[Display\n=\xfe\x01\x02\n\n[\n", 17) << QString();
+        QTest::newRow("a unit code of another quantity: the quantity's default unit")
+            << fileWith("frequency=5 frequencyUnit=2 amplitudeUnit=6 attenuationUnit=0 "
+                        "amplitudeStepUnit=7 frequencyStepUnit=12 fFmStartUnit=-1 fFmStopUnit=4 "
+                        "fFmStepUnit=9 tFm=0.5 tFmUnit=6")
+            << "frequency=5 tFm=0.5";
+        QTest::newRow("older layout: the period's unit code under the period's key")
+            << fileWith("tFm=8") << "tFmUnit=8";
+        QTest::newRow("choices the driver does not know: its own")
+            << fileWith("FrequencyGrid=7 FmMode=-1 Port=70000") << QString();
+    }
+
+    // A file is read on connection, written at exit as the window holds it,
+    // and read back by the next window.
+    void settingsFile() {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, entries);
+        const QList<double> want = expected(entries);
+        const auto goHome = qScopeGuard([home = QDir::currentPath()] { QDir::setCurrent(home); });
+        QTemporaryDir first, second; // written elsewhere than read from
+        QFile input(first.filePath("settings.txt"));
+        QVERIFY(file.isNull() || (input.open(QIODevice::WriteOnly) && input.write(file) >= 0));
+        input.close();
+        QVERIFY(QDir::setCurrent(first.path()));
+        {
+            MainWindow window; // connected at once; no report from the instrument yet
+            QVERIFY(Rig::driver(window));
+            QCOMPARE(held(window), want);
+            QVERIFY(QDir::setCurrent(second.path()));
+        }
+        QCOMPARE(stored(second.filePath("settings.txt")), want);
+        MainWindow next;
+        QVERIFY(Rig::driver(next));
+        QCOMPARE(held(next), want);
+    }
+
+    void finding_data() {
+        QTest::addColumn<QList<int>>("atStart"); // instruments plugged in when the window opens
+        QTest::addColumn<int>("picked");         // the one picked from the port list
+        QTest::addColumn<int>("later");          // the one plugged in after the start
+        QTest::addColumn<int>("found");
+        QTest::newRow("Орвекс alone") << QList<int>{orvex} << -1 << -1 << orvex;
+        QTest::newRow("Пилар alone") << QList<int>{pylar} << -1 << -1 << pylar;
+        QTest::newRow("Квендт alone") << QList<int>{quendt} << -1 << -1 << quendt;
+        QTest::newRow("several: the operator picks one")
+            << QList<int>{orvex, pylar} << pylar << -1 << pylar;
+        QTest::newRow("none at start: one plugged in later")
+            << QList<int>{} << -1 << orvex << orvex;
+    }
+
+    // Connected: the title names model and port, the panel is enabled, the
+    // model's driver is bound. Before: not connected, panel disabled.
+    void finding() {
+        QFETCH(QList<int>, atStart);
+        QFETCH(int, picked);
+        QFETCH(int, later);
+        QFETCH(int, found);
+        pluggedOnly(atStart);
+        MainWindow window;
+        QCOMPARE(window.windowTitle() == notConnected, atStart.size() != 1);
+        QCOMPARE(Rig::ui(window).centralWidget->isEnabled(), atStart.size() == 1);
+        if (picked >= 0) {
+            QVERIFY(Rig::portList(window) && Rig::portList(window)->isVisible());
+            auto *list = Rig::portList(window)->findChild<QListWidget *>();
+            const auto rows = list->findItems("Порт : " + port(picked) + '.', Qt::MatchStartsWith);
+            QCOMPARE(rows.size(), 1);
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                              list->visualItemRect(rows.first()).center());
+            QVERIFY(!Rig::portList(window)->isVisible());
+        }
+        if (later >= 0)
+            pluggedOnly({later});
+        const int model = rig.instrument(found).modelCode();
+        const QString name = QStringList{"Орвекс", "Пилар", "Квендт"}.at(model);
+        QTRY_COMPARE_WITH_TIMEOUT(window.windowTitle(), connectedTitle.arg(name, port(found)),
+                                  10000);
+        QVERIFY(Rig::ui(window).centralWidget->isEnabled());
+        QCOMPARE(Rig::driver(window)->modelCode(), model);
+    }
+
+    // Unplugged: not connected, panel disabled, output shown off; plugged back
+    // (under a new port name): connected again.
+    void linkLossAndReconnection() {
+        auto window = rig.open(quendt);
+        QVERIFY(window);
+        QPushButton *rf = Rig::ui(*window).pushButton_TurnOn;
+        QVERIFY(Rig::press(*window, "RF") && rf->isChecked());
+        QTRY_VERIFY(rig.instrument(quendt).output());
+        rig.bed().unplug(quendt);
+        QTRY_COMPARE(window->windowTitle(), notConnected);
+        QVERIFY(!Rig::ui(*window).centralWidget->isEnabled() && !rf->isChecked());
+        QCOMPARE(rf->palette().color(QPalette::Active, QPalette::Button), QColor(Qt::red));
+        rig.bed().replug(quendt);
+        QTRY_COMPARE(window->windowTitle(), connectedTitle.arg("Квендт", port(quendt)));
+        QVERIFY(Rig::ui(*window).centralWidget->isEnabled());
+    }
+
+    // A client of the server started from the window controls the instrument;
+    // the indicator shows while it is connected.
+    void remoteClientControlsThePanel() {
+        auto window = rig.open(quendt);
+        QVERIFY(window);
+        QTcpServer probe; // a port nobody listens on
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        const quint16 tcpPort = probe.serverPort();
+        probe.close();
+        Rig::openRemoteWindow(*window);
+        QWidget *remote = Rig::remoteWindow(*window);
+        QVERIFY(remote && remote->isVisible());
+        remote->findChild<QLineEdit *>()->setText(QString::number(tcpPort));
+        remote->findChild<QCheckBox *>()->setChecked(true);
+        QTest::mouseClick(remote->findChild<QPushButton *>(), Qt::LeftButton);
+        QVERIFY(!remote->isVisible());
+        QLabel *indicator = Rig::ui(*window).label_netControl;
+        QVERIFY(!indicator->isVisibleTo(window.get()));
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, tcpPort);
+        QVERIFY(client.waitForConnected(5000));
+        QTRY_VERIFY(indicator->isVisibleTo(window.get()));
+        client.write("FREQ 250000000\n*IDN?\n"); // the answer tells the line before was served
+        QTRY_VERIFY(client.canReadLine());
+        QVERIFY(client.readLine().startsWith("QUENDT"));
+        QCOMPARE(rig.instrument(quendt).frequency(), 250e6);
+        QLCDNumber *readout = Rig::ui(*window).lcdNumber_Freq;
+        QTRY_VERIFY(readout->isEnabled() && readout->value() == 250.0);
+        client.disconnectFromHost();
+        QTRY_VERIFY(!indicator->isVisibleTo(window.get()));
+    }
+
+    // A driver's error opens the modal box "Ошибка" with the driver's text.
+    void driverErrorOpensTheBox() {
+        auto window = rig.open(quendt);
+        QVERIFY(window);
+        ModalBoxCloser boxes;
+        rig.instrument(quendt).setSilent(true);
+        const auto answerAgain = qScopeGuard([&] { rig.instrument(quendt).setSilent(false); });
+        QVERIFY(Rig::press(*window, "RF"));
+        QTRY_COMPARE(boxes.texts, QStringList{"Генератор не отвечает"});
+        QCOMPARE(Rig::errorBox(*window).windowTitle(), QStringLiteral("Ошибка"));
+    }
+
+    void orderlyExit_data() {
+        QTest::addColumn<QString>("platform");
+        QTest::newRow("offscreen") << "offscreen";
+        QTest::newRow("xcb on Xvfb, no OpenGL loaded") << "xcb";
+    }
+
+    // The real program inside the testbed launcher, stopped with SIGTERM: it
+    // leaves its event loop, so the window writes the settings and switches
+    // the output off, and it exits with 0.
+    void orderlyExit() {
+        QFETCH(QString, platform);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove("QT_XCB_GL_INTEGRATION");
+        environment.insert("QT_QPA_PLATFORM", platform);
+        QProcess xserver;
+        if (platform == "xcb") {
+            xserver.start("Xvfb", {"-displayfd", "1"}); // writes the display it found free
+            if (!xserver.waitForStarted())
+                QSKIP("Xvfb is not installed (package xvfb)");
+            QTRY_VERIFY_WITH_TIMEOUT(xserver.canReadLine(), 20000);
+            environment.insert("DISPLAY", ':' + xserver.readLine().trimmed());
+        }
+        QTemporaryDir dir; // the panel's working directory
+        QProcess bed;
+        bed.setProcessEnvironment(environment);
+        bed.setWorkingDirectory(dir.path());
+        bed.start(RFGEN_TESTBED_PATH, {"--model", "orvex", "--", RFPANEL_PATH});
+        QByteArray log;
+        // The answer to *IDN? is read by the event loop, so the window is up by then.
+        QTRY_VERIFY2_WITH_TIMEOUT((log += bed.readAllStandardError()).contains(" >> "),
+                                  log.constData(), 20000);
+        const auto panel = pid_t(
+            fileText(QStringLiteral("/proc/%1/task/%1/children").arg(bed.processId())).toInt());
+        QVERIFY(panel > 0);
+        const auto noOrphan = qScopeGuard([&] {
+            if (bed.state() != QProcess::NotRunning)
+                ::kill(panel, SIGKILL);
+        });
+        const QByteArray mapped = fileText(QStringLiteral("/proc/%1/maps").arg(panel));
+        // QtGui links libGL itself; Qt's GL integration and Mesa's driver come on demand.
+        for (const char *library : {"xcbglintegrations", "libGLX_mesa", "_dri.so"})
+            QVERIFY2(!mapped.contains(library), library);
+
+        QCOMPARE(::kill(pid_t(bed.processId()), SIGTERM), 0); // passed on to the panel
+        QVERIFY(bed.waitForFinished(20000));
+        log += bed.readAllStandardError();
+        QCOMPARE(bed.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(bed.exitCode(), 0); // a death by the signal would give 143
+        // The instrument's own answer tells that its output went off.
+        const int off = log.indexOf("<< OUTP OFF;OUTP?");
+        QVERIFY2(off >= 0 && log.indexOf(">> 0", off) > off, log.constData());
+        QVERIFY(QSettings(dir.filePath("settings.txt"), QSettings::IniFormat)
+                    .contains("Settings/Port"));
+        xserver.terminate();
+        xserver.waitForFinished();
+    }
+};
+
+QTEST_MAIN(TestApp)
+#include "tst_app.moc"
