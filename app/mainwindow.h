@@ -30,19 +30,8 @@ class MainWindow;
 class MainWindow : public QMainWindow {
     Q_OBJECT
 
-    friend class TestMainWindow;
-    friend class TestStepping;
-    friend class TestFeedback;
-    friend class TestModes;
-    friend class TestKeyboard;
-    friend class PanelRig;
+    // The tests' one rig reads the panel's state.
     friend class Rig;
-    friend class TestKeypad;
-    friend class TestParamKeys;
-    friend struct PanelKeys;
-    friend class TestSettings;
-    friend class TestConnection;
-    friend class TestDisplay;
 
 public:
     explicit MainWindow(QWidget *parent = nullptr);

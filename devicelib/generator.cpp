@@ -5,6 +5,8 @@
 #include "remoteserver.h"
 #include "scpi.h"
 
+#include <poll.h>
+
 #include <algorithm>
 #include <cmath>
 
@@ -84,11 +86,27 @@ void GeneratorPrivate::loseLink() {
     emit q->disconnected();
 }
 
+// Whether the line really failed: the other end hung up or the descriptor
+// is gone.
+bool GeneratorPrivate::lineFailed() const {
+    pollfd watch{int(port->handle()), POLLIN, 0};
+    return ::poll(&watch, 1, 0) < 0 || (watch.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 void GeneratorPrivate::onPortError(QSerialPort::SerialPortError error) {
     // A pty rejects some serial ioctls; a timeout is not a broken link.
     if (error == QSerialPort::NoError || error == QSerialPort::UnsupportedOperationError ||
         error == QSerialPort::TimeoutError)
         return;
+    // A read woken for bytes that a waiting call has already taken finds none:
+    // Qt reports a read error (or, for EAGAIN, a resource error and stops
+    // watching the port), though the line is sound. Watch it again, keep the link.
+    const bool readFailed = error == QSerialPort::ReadError || error == QSerialPort::ResourceError;
+    if (readFailed && port && !lineFailed()) {
+        port->clearError();
+        port->setReadBufferSize(port->readBufferSize()); // restarts Qt's read watch
+        return;
+    }
     if (inSync) {
         lossDuringSync = true;
         return;

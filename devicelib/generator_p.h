@@ -82,6 +82,7 @@ private:
     void onReadyRead();
     void onReplyTimeout();
     void onPortError(QSerialPort::SerialPortError error);
+    bool lineFailed() const;
     void handleAsyncReply(const QByteArray &line);
     void identifyReply(const QByteArray &line);
     void missedReply();

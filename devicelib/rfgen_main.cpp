@@ -6,6 +6,7 @@
 #include "probe.h"
 
 #include <QCoreApplication>
+#include <QSerialPort>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -186,7 +187,18 @@ void onSignal(int) {
     [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
 }
 
+// Why a port cannot be opened (busy, locked by another program, no
+// permission); empty when it can.
+QString openProblem(const QSerialPortInfo &info) {
+    QSerialPort port(info);
+    if (port.open(QIODevice::ReadWrite))
+        return QString();
+    return port.portName() + ": " + port.errorString();
+}
+
 // The headless bridge: serve clients, reconnect after a loss, stop cleanly.
+// It listens only once its driver has the instrument's port open, so no
+// client is ever told "Hardware missing" by a server that just started.
 class Bridge : public QObject {
 public:
     explicit Bridge(const Options &options) : options(options) {
@@ -196,15 +208,20 @@ public:
 
     void start() {
         tryConnect();
-        if (!driver)
+        if (!driver || !driver->isConnected())
             retry.start();
     }
 
+    // The output goes off before the process ends; a link lost a moment ago
+    // is found again for it.
     void stop() {
-        if (driver && driver->isConnected())
-            driver->setState(false);
-        if (driver)
+        if (driver) {
+            if (!driver->isConnected())
+                tryConnect();
+            if (!driver->isConnected() || !driver->setState(false))
+                std::fprintf(stderr, "rfgen: could not switch the RF output off\n");
             driver->stopServer();
+        }
         QCoreApplication::exit(0);
     }
 
@@ -213,22 +230,59 @@ private:
     QTimer retry;
     std::unique_ptr<Generator> driver;
     bool announced = false;
+    QString lastProblem;
+
+    void tell(const QString &problem) {
+        if (problem != lastProblem && !problem.isEmpty())
+            std::fprintf(stderr, "rfgen: %s\n", qPrintable(problem));
+        lastProblem = problem;
+    }
+
+    // Names the ports it could not open, once per change.
+    void tellWhyNotFound() {
+        QStringList problems;
+        const QList<QSerialPortInfo> ports =
+            options.device.isEmpty() ? searchablePorts()
+                                     : QList<QSerialPortInfo>{portNamed(options.device)};
+        for (const QSerialPortInfo &port : ports)
+            if (const QString problem = openProblem(port); !problem.isEmpty())
+                problems << problem;
+        tell(problems.isEmpty() ? QStringLiteral("no instrument found") : problems.join("; "));
+    }
 
     void tryConnect() {
         QSerialPortInfo port;
         int model = NoModel;
         if (!findInstrument(options.device, port, model))
-            return;
-        retry.stop();
-        if (driver && driver->modelCode() == model) {
+            return tellWhyNotFound();
+        if (driver && driver->modelCode() == model)
             connectDriver(*driver, port); // clients stay connected
-            return;
-        }
-        driver = connectedDriver(model, port);
-        QObject::connect(driver.get(), &Generator::disconnected, this, [this] { retry.start(); });
-        QObject::connect(driver.get(), &Generator::error, this, [](const QString &text) {
+        else
+            driver = newDriver(model, port);
+        if (!driver->isConnected())
+            return tell(openProblem(port)); // taken between the search and now: again later
+        retry.stop();
+        tell(QStringLiteral("serving %1 on %2").arg(modelName(model), port.portName()));
+        if (!driver->isServerListening())
+            startServer();
+    }
+
+    std::unique_ptr<Generator> newDriver(int model, QSerialPortInfo &port) {
+        std::unique_ptr<Generator> made = connectedDriver(model, port);
+        QObject::connect(made.get(), &Generator::disconnected, this, [this] {
+            if (retry.isActive())
+                return; // an attempt that failed to open the port, already told
+            tell(QStringLiteral("lost the instrument, searching again"));
+            QTimer::singleShot(0, this, [this] { tryConnect(); });
+            retry.start();
+        });
+        QObject::connect(made.get(), &Generator::error, this, [](const QString &text) {
             std::fprintf(stderr, "rfgen: %s\n", qPrintable(text));
         });
+        return made;
+    }
+
+    void startServer() {
         driver->setTcpPort(options.tcpPort);
         driver->startServer();
         if (!driver->isServerListening()) {
@@ -239,8 +293,6 @@ private:
             std::printf("listening on %d\n", options.tcpPort);
         std::fflush(stdout);
         announced = true;
-        std::fprintf(stderr, "rfgen: serving %s on %s\n", qPrintable(modelName(model)),
-                     qPrintable(port.portName()));
     }
 };
 

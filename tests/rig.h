@@ -34,7 +34,8 @@ class Rig {
 public:
     bool start(QString &why) {
         if (!testbed.isValid() || !workDir.isValid() || !QDir::setCurrent(workDir.path())) {
-            why = testbed.isValid() ? QStringLiteral("no working directory") : testbed.errorString();
+            why =
+                testbed.isValid() ? QStringLiteral("no working directory") : testbed.errorString();
             return false;
         }
         return true;
@@ -54,7 +55,9 @@ public:
     }
     sim::Instrument &instrument(int handle = 0) { return *byHandle.value(handle); }
     sim::Testbed &bed() { return testbed; }
-    QString settingsPath() const { return QDir(workDir.path()).filePath(QStringLiteral("settings.txt")); }
+    QString settingsPath() const {
+        return QDir(workDir.path()).filePath(QStringLiteral("settings.txt"));
+    }
 
     // A window connected to the instrument in its power-on state (after
     // `prepare` changed it, as a knob would), with every report of the first
@@ -111,12 +114,6 @@ public:
         auto *button = window.findChild<QPushButton *>(QStringLiteral("pushButton_") + name);
         return button && button->isEnabled() && (button->click(), true);
     }
-    static bool pressAll(MainWindow &window, const QString &keys) {
-        for (const QString &key : keys.split(QLatin1Char(' '), Qt::SkipEmptyParts))
-            if (!press(window, key))
-                return false;
-        return true;
-    }
 
     // A read-out keeps no text to read back, so what it draws is compared with
     // a twin of the same look given the expected text.
@@ -147,9 +144,10 @@ public:
         return {w.fFmStartUnit, w.fFmStopUnit, w.fFmStepUnit, w.tFmUnit};
     }
     static PanelValues values(const MainWindow &w) {
-        return {w.frequency,      w.amplitude,     w.attenuation,     w.frequencyStep,
-                w.amplitudeStep,  w.fFmStart,      w.fFmStop,         w.fFmStep,
-                w.tFm,            w.frequencyUnit, w.amplitudeUnit,   int(w.attenuationUnit),
+        return {w.frequency,         w.amplitude,         w.attenuation,
+                w.frequencyStep,     w.amplitudeStep,     w.fFmStart,
+                w.fFmStop,           w.fFmStep,           w.tFm,
+                w.frequencyUnit,     w.amplitudeUnit,     int(w.attenuationUnit),
                 w.frequencyStepUnit, w.amplitudeStepUnit, w.panelMode};
     }
 

@@ -8,6 +8,8 @@
 #include <QSerialPort>
 #include <QtTest>
 
+#include <poll.h>
+
 #include <cmath>
 #include <deque>
 #include <memory>
@@ -373,6 +375,35 @@ private slots:
             QCOMPARE(Searcher::determineModel(QSerialPortInfo(bench.names[d]), model), recognised);
             QCOMPARE(model, recognised ? devices[d] : -1);
         }
+    }
+
+    // A waiting call that takes the bytes the port's watch was woken for
+    // leaves that watch an empty read (EAGAIN): the link is not lost by it.
+    void emptiedReadIsNotALoss() {
+        Bench *bench = models();
+        QVERIFY(bench);
+        Generator &g = bench->driver(0);
+        QSignalSpy lost(&g, &Generator::disconnected), reported(&g, &Generator::newFrequency);
+        const QString pty =
+            QFileInfo(bench->testbed.umockdevDir() + "/dev/" + bench->names[0]).symLinkTarget();
+        const auto fds = QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System);
+        const auto fd =
+            std::find_if(fds.begin(), fds.end(), [&](auto &f) { return f.symLinkTarget() == pty; });
+        QVERIFY(fd != fds.end());
+        pollfd readable{fd->fileName().toInt(), POLLIN, 0};
+        QVERIFY(g.send("*OPC?")); // its answer is taken by the waiting call below
+        QCOMPARE(::poll(&readable, 1, -1), 1);
+        bench->instrument(0).delayNextReply(200); // the waiting call's own answer comes late
+        QMetaObject::invokeMethod(
+            &g,
+            [&g] {
+                QByteArray reply;
+                g.query("*OPC?", reply);
+            },
+            Qt::QueuedConnection);
+        bench->instrument(0).setFrequency(2e9);
+        QTRY_VERIFY(!reported.isEmpty());
+        QCOMPARE(lost.count(), 0);
     }
 };
 
