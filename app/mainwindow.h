@@ -126,6 +126,7 @@ private:
     void resetEntry();
     QString continuationText(double value) const;
     bool fitsActiveDisplay(const QString &text) const;
+    bool sendToInstrument(bool (Generator::*set)(double &), double &value, double &member);
     void commitNormal();
     void commitDelta();
     void commitFm();
@@ -167,6 +168,7 @@ private:
 
     // Modes and FM kind (panel/modes.cpp).
     void resetPanelMode();
+    void leaveFmMode();
     void enterMode(int mode);
     void setParameterRow(int mode);
     void blankParameterDisplay();
@@ -188,6 +190,7 @@ private:
 
     // Device selection and connection (link/connection.cpp).
     void bindDriver(int model, QSerialPortInfo &port);
+    void takeDriverChoices(Generator &from);
     void retryConnection();
     void startRetryTimer(int intervalMs);
     void stopRetryTimer();
@@ -263,6 +266,13 @@ private:
     // file writes the panel values back, so a run without an instrument never
     // replaces the operator's stored values with start values.
     bool settingsLoaded = false;
+    // The file in the settings folder belongs to someone else: it is neither
+    // read nor written.
+    bool settingsForeign = false;
+
+    // The attenuation on the parameter row is what the instrument holds (its
+    // last setting was not refused); normal mode lights the row only then.
+    bool attenuationConfirmed = true;
 
     // Device selection and connection (link/connection.cpp): the port list is
     // open and waiting for the operator's choice.

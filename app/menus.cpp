@@ -53,7 +53,7 @@ void MainWindow::createActions() {
     netControlAction = createAction(tr("Удаленное управление"), QString(), false,
                                     &MainWindow::createNetConfingWindow);
     infoAction = createAction(tr("Справка"), QString(), false, &MainWindow::getInfo);
-    amplitudeLevelAction = createAction(tr("Сохранение уровня амлитуды"), QString(), false,
+    amplitudeLevelAction = createAction(tr("Сохранение уровня амплитуды"), QString(), false,
                                         &MainWindow::setAmplitudeLevelControl);
     attenuationLevelAction = createAction(tr("Сохранение уровня ослабления"), QString(), false,
                                           &MainWindow::setAttenuationLevelControl);

@@ -107,6 +107,7 @@ void MainWindow::retryConnection() {
 }
 
 void MainWindow::bindDriver(int model, QSerialPortInfo &port) {
+    Generator *const previous = generator;
     // The result of connect() is not awaited: a failure arrives as
     // error() and disconnected() once it has returned.
     switch (model) {
@@ -128,7 +129,18 @@ void MainWindow::bindDriver(int model, QSerialPortInfo &port) {
     setWindowTitle(titleBase + modelName(model) + QStringLiteral("   ( ") + port.portName() +
                    QStringLiteral(" )"));
     ui->centralWidget->setEnabled(true);
-    loadSettings();
+    // The file is read once a run: after a lost link the run's own values
+    // stay, and the driver choices move to another model's driver.
+    if (!settingsLoaded)
+        loadSettings();
+    else if (previous && previous != generator)
+        takeDriverChoices(*previous);
+}
+
+void MainWindow::takeDriverChoices(Generator &from) {
+    generator->setFrequencyGrid(from.getFrequencyGrid());
+    generator->setLevelControl(from.getLevelControl());
+    generator->setTcpPort(from.getTcpPort());
 }
 
 // At most one retry timer: a new one replaces the one before.

@@ -44,10 +44,9 @@ void MainWindow::showReport(QLCDNumber *display, QLabel *unitLabel, double value
     restoreActiveDisplay();
 }
 
-// A reported frequency is shown, not stored: `frequency` keeps the value last
-// confirmed with OK.
 void MainWindow::frequencyChanged(double freq_Hz) {
-    showReport(ui->lcdNumber_Freq, ui->label_FreqUnit, freq_Hz, frequencyUnit);
+    frequency = freq_Hz;
+    showReport(ui->lcdNumber_Freq, ui->label_FreqUnit, frequency, frequencyUnit);
 }
 
 void MainWindow::amplitudeChanged(double amp_V) {
@@ -58,6 +57,7 @@ void MainWindow::amplitudeChanged(double amp_V) {
 // Only the normal mode shows the attenuation on the parameter row.
 void MainWindow::attenuationChanged(double att) {
     attenuation = roundToThousandth(att);
+    attenuationConfirmed = true;
     if (panelMode == 0)
         showReport(ui->lcdNumber_Param, ui->label_ParamUnit, attenuation, units::Decibel);
 }

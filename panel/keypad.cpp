@@ -151,6 +151,8 @@ void MainWindow::on_pushButton_Minus_clicked() {
         return;
     }
     const QString negated = continuationText(-value);
+    if (!fitsActiveDisplay(negated))
+        return; // a sign the read-out cannot show would be sent unseen
     activeDisplay->display(negated);
     minusPending = false;
     if (entryState != IntegerPart)
@@ -185,28 +187,40 @@ void MainWindow::on_pushButton_OK_clicked() {
     resetEntry();
 }
 
+// Hands a value to a driver's set operation. `value` is left as the driver
+// left it, for the read-out; `member`, which the settings file keeps, takes
+// only what the instrument holds: its answer, or its old value when it
+// refused without one.
+bool MainWindow::sendToInstrument(bool (Generator::*set)(double &), double &value, double &member) {
+    const double requested = value;
+    const bool accepted = (generator->*set)(value);
+    if (accepted || value != requested)
+        member = value;
+    return accepted;
+}
+
 // Output settings go to the instrument; the read-out then shows what the
-// instrument took, dimmed when it refused.
+// instrument took, or the refused value dimmed.
 void MainWindow::commitNormal() {
     if (!activeDisplay)
         return;
     if (isParamChecked(1)) {
-        frequency = activeValueInBase(frequencyUnit);
-        const bool accepted = generator->setFrequency(frequency);
-        displayValue(frequency, frequencyUnit);
+        double value = activeValueInBase(frequencyUnit);
+        const bool accepted = sendToInstrument(&Generator::setFrequency, value, frequency);
+        displayValue(value, frequencyUnit);
         ui->lcdNumber_Freq->setEnabled(accepted);
     }
     if (isParamChecked(2)) {
-        amplitude = roundToThousandth(activeValueInBase(amplitudeUnit));
-        const bool accepted = generator->setAmplitude(amplitude);
-        displayValue(amplitude, amplitudeUnit);
+        double value = roundToThousandth(activeValueInBase(amplitudeUnit));
+        const bool accepted = sendToInstrument(&Generator::setAmplitude, value, amplitude);
+        displayValue(value, amplitudeUnit);
         ui->lcdNumber_Amp->setEnabled(accepted);
     }
     if (isParamChecked(3)) {
-        attenuation = roundToThousandth(activeDisplay->value());
-        const bool accepted = generator->setAttenuation(attenuation);
-        displayValue(attenuation, units::Decibel);
-        ui->lcdNumber_Param->setEnabled(accepted);
+        double value = roundToThousandth(activeDisplay->value());
+        attenuationConfirmed = sendToInstrument(&Generator::setAttenuation, value, attenuation);
+        displayValue(value, units::Decibel);
+        ui->lcdNumber_Param->setEnabled(attenuationConfirmed);
     }
 }
 
@@ -241,11 +255,12 @@ void MainWindow::commitFm() {
         return;
     const int levelControl = generator->getLevelControl();
     if (levelControl == devicelink::AmplitudeLevelHeld) {
-        amplitude = activeValueInBase(amplitudeUnit);
-        ui->lcdNumber_Amp->setEnabled(generator->setAmplitude(amplitude));
+        double value = activeValueInBase(amplitudeUnit);
+        ui->lcdNumber_Amp->setEnabled(sendToInstrument(&Generator::setAmplitude, value, amplitude));
     } else if (levelControl == devicelink::AttenuationLevelHeld) {
-        attenuation = activeValueInBase(static_cast<int>(attenuationUnit));
-        ui->lcdNumber_Param->setEnabled(generator->setAttenuation(attenuation));
+        double value = activeValueInBase(static_cast<int>(attenuationUnit));
+        attenuationConfirmed = sendToInstrument(&Generator::setAttenuation, value, attenuation);
+        ui->lcdNumber_Param->setEnabled(attenuationConfirmed);
     }
 }
 

@@ -32,10 +32,9 @@ const ParamRow &paramRow(int mode) {
                                  {"", false},
                                  {"", false},
                                  {QT_TRANSLATE_NOOP("MainWindow", "Вкл"), true}}};
-    // "Вернхяя" is the instrument's own spelling of the upper limit key.
     static const ParamRow fm = {{{QT_TRANSLATE_NOOP("MainWindow", "Шаг скан."), true},
                                  {QT_TRANSLATE_NOOP("MainWindow", "Нижняя Гр."), true},
-                                 {QT_TRANSLATE_NOOP("MainWindow", "Вернхяя Гр."), true},
+                                 {QT_TRANSLATE_NOOP("MainWindow", "Верхняя Гр."), true},
                                  {QT_TRANSLATE_NOOP("MainWindow", "Период"), true},
                                  {QT_TRANSLATE_NOOP("MainWindow", "Амп"), true},
                                  {QT_TRANSLATE_NOOP("MainWindow", "Вкл"), true}}};
@@ -73,16 +72,17 @@ void MainWindow::on_pushButton_AM_clicked(bool checked) {
         resetPanelMode();
 }
 
-// Only unchecking FM itself stops the sweep; switching straight to another mode
-// leaves it running.
 void MainWindow::on_pushButton_FM_clicked(bool checked) {
-    if (checked) {
+    if (checked)
         enterMode(Fm);
-        return;
-    }
-    if (generator)
+    else
+        resetPanelMode();
+}
+
+// A sweep runs only while its mode is shown, whichever way the mode is left.
+void MainWindow::leaveFmMode() {
+    if (panelMode == Fm && generator)
         generator->stopFm();
-    resetPanelMode();
 }
 
 void MainWindow::enterMode(int mode) {
@@ -94,6 +94,8 @@ void MainWindow::enterMode(int mode) {
     for (QPushButton *button : modeButtons)
         if (button != own)
             button->setChecked(false);
+    if (mode != Fm)
+        leaveFmMode();
     panelMode = mode;
     setParameterRow(mode);
     if (mode != Fm)
@@ -103,12 +105,14 @@ void MainWindow::enterMode(int mode) {
 }
 
 void MainWindow::resetPanelMode() {
+    leaveFmMode();
     panelMode = Normal;
     setParameterRow(Normal);
     ui->label_Param->setText(tr("Ослабление"));
     ui->lcdNumber_Param->display(QString::number(attenuation, 'g', 6));
-    // It shows the stored attenuation again, not text typed in another mode.
-    ui->lcdNumber_Param->setEnabled(true);
+    // It shows the stored attenuation again, not text typed in another mode,
+    // dimmed while the instrument has not confirmed it.
+    ui->lcdNumber_Param->setEnabled(attenuationConfirmed);
     ui->label_ParamUnit->setText(QStringLiteral("dB"));
     clearActive();
     resetEntry();

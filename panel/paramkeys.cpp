@@ -228,11 +228,12 @@ void MainWindow::on_pushButton_Param6_clicked(bool checked) {
 }
 
 // All four sweep parameters go at once; the instrument may adjust them, and a
-// refused start dims the output read-outs.
+// refused start dims the output read-outs and leaves "Вкл" up.
 void MainWindow::startSweep() {
     const bool started = generator->startFm(fFmStart, fFmStop, fFmStep, tFm);
     ui->lcdNumber_Amp->setEnabled(started);
     ui->lcdNumber_Freq->setEnabled(started);
+    paramButtons[5]->setChecked(started);
     redrawSelectedSweepParameter();
 }
 

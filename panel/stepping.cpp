@@ -134,32 +134,33 @@ void MainWindow::stepAttenuation(double direction) {
     }
     if (std::isnan(amplitudeStep))
         return;
-    attenuation += direction * amplitudeStep;
-    const bool accepted = generator->setAttenuation(attenuation);
+    // Each press steps from what the instrument holds, so refusals do not add up.
+    double value = attenuation + direction * amplitudeStep;
+    attenuationConfirmed = sendToInstrument(&Generator::setAttenuation, value, attenuation);
     if (!shown)
         return;
     abandonEntryOn(ui->lcdNumber_Param);
-    displayValue(attenuation, int(attenuationUnit));
+    displayValue(value, int(attenuationUnit));
     // A refused attenuation must not look like the instrument's setting.
-    ui->lcdNumber_Param->setEnabled(accepted);
+    ui->lcdNumber_Param->setEnabled(attenuationConfirmed);
 }
 
 void MainWindow::stepAmplitude(double direction) {
     takeOverDisplay(ui->lcdNumber_Amp, ui->label_AmpUnit);
     activeUnit = amplitudeUnit;
-    amplitude = activeValueInBase(amplitudeUnit);
     if (std::isnan(amplitudeStep))
         return;
-    amplitude += direction * amplitudeStep;
-    const bool accepted = generator->setAmplitude(amplitude);
-    amplitude = roundToThousandth(amplitude); // on what the driver left
+    double value = activeValueInBase(amplitudeUnit) + direction * amplitudeStep;
+    const bool accepted = sendToInstrument(&Generator::setAmplitude, value, amplitude);
+    value = roundToThousandth(value); // on what the driver left
+    amplitude = roundToThousandth(amplitude);
     abandonEntryOn(ui->lcdNumber_Amp);
-    displayValue(amplitude, amplitudeUnit);
+    displayValue(value, amplitudeUnit);
     ui->lcdNumber_Amp->setEnabled(accepted);
 }
 
-// Steps what the read-out shows (typed text included); `frequency` keeps the
-// value last confirmed with OK.
+// Steps what the read-out shows (typed text included); `frequency` keeps what
+// the instrument holds.
 void MainWindow::stepFrequency(double direction) {
     if (!generator)
         return;
@@ -171,7 +172,7 @@ void MainWindow::stepFrequency(double direction) {
         ui->pushButton_Units2->setText(tr("МГц"));
         ui->pushButton_Units3->setText(tr("ГГц"));
         double value = activeValueInBase(frequencyUnit) + direction * frequencyStep;
-        const bool accepted = generator->setFrequency(value); // rounds to the grid
+        const bool accepted = sendToInstrument(&Generator::setFrequency, value, frequency);
         abandonEntryOn(ui->lcdNumber_Freq);
         displayValue(value, frequencyUnit);
         ui->lcdNumber_Freq->setEnabled(accepted);

@@ -1,6 +1,8 @@
-// The settings file kept between runs: "settings.txt" in the current directory,
-// INI format, the panel values under [Display] and the driver's choices under
-// [Settings].
+// The settings file kept between runs: "settings.txt" in the current directory
+// (in ~/.config/rfpanel when started from the desktop menu), INI format, the
+// panel values under [Display] and the driver's choices under [Settings]. A
+// file there that holds anything else is someone else's: never read, never
+// written.
 #include "app/mainwindow.h"
 #include "panel/display.h"
 
@@ -8,9 +10,14 @@
 
 #include <QAction>
 #include <QDir>
+#include <QFile>
+#include <QPushButton>
 #include <QSettings>
+#include <QStandardPaths>
 
 #include <initializer_list>
+
+#include <unistd.h>
 
 namespace {
 
@@ -47,8 +54,46 @@ const std::initializer_list<int> frequencyUnits = {units::Kilohertz, units::Mega
                                                    units::Gigahertz};
 const std::initializer_list<int> periodUnits = {units::Second, units::Millisecond};
 
+// A program started from the desktop menu runs in the home folder with no
+// terminal: its file goes to the configuration folder, not among the user's own.
 QString settingsPath() {
-    return QDir::currentPath() + QStringLiteral("/settings.txt");
+    QString folder = QDir::currentPath();
+    if (folder == QDir::homePath() && !::isatty(STDIN_FILENO)) {
+        folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                 QStringLiteral("/rfpanel");
+        QDir().mkpath(folder);
+    }
+    return folder + QStringLiteral("/settings.txt");
+}
+
+// Whether the file holds only this program's sections and keys (or is absent).
+bool isOwnFile(const QString &path) {
+    const QStringList keys = {amplitudeKey,         amplitudeUnitKey, attenuationKey,
+                              attenuationUnitKey,   amplitudeStepKey, amplitudeStepUnitKey,
+                              frequencyKey,         frequencyUnitKey, frequencyStepKey,
+                              frequencyStepUnitKey, fFmStartKey,      fFmStartUnitKey,
+                              fFmStopKey,           fFmStopUnitKey,   fFmStepKey,
+                              fFmStepUnitKey,       tFmKey,           tFmUnitKey,
+                              frequencyGridKey,     fmModeKey,        portKey};
+    QFile file(path);
+    if (!file.exists())
+        return true;
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QString section;
+    for (const QByteArray &raw : file.readAll().split('\n')) {
+        const QString line = QString::fromUtf8(raw).trimmed();
+        if (line.isEmpty())
+            continue;
+        if (line == QLatin1String("[Display]") || line == QLatin1String("[Settings]")) {
+            section = line.mid(1, line.size() - 2);
+            continue;
+        }
+        const int equals = line.indexOf(QLatin1Char('='));
+        if (equals < 0 || !keys.contains(section + QLatin1Char('/') + line.left(equals).trimmed()))
+            return false;
+    }
+    return true;
 }
 
 // Values are read back at full precision; text that is not a number counts as
@@ -78,8 +123,8 @@ int readUnit(const QSettings &file, const QString &key, int fallback,
 } // namespace
 
 void MainWindow::saveSettings() {
-    if (!settingsLoaded && !generator)
-        return; // nothing to store: the file stays exactly as it is
+    if ((!settingsLoaded && !generator) || settingsForeign)
+        return; // nothing to store, or not ours: the file stays exactly as it is
     QSettings file(settingsPath(), QSettings::IniFormat);
     if (settingsLoaded)
         writePanelValues(file);
@@ -88,7 +133,14 @@ void MainWindow::saveSettings() {
 }
 
 void MainWindow::loadSettings() {
-    const QSettings file(settingsPath(), QSettings::IniFormat);
+    const QString path = settingsPath();
+    settingsForeign = !isOwnFile(path);
+    if (settingsForeign)
+        showPanelMessage(tr("Файл settings.txt в этой папке не от этой программы: настройки не "
+                            "будут сохранены"));
+    // Someone else's file counts as none: the start values apply.
+    const QSettings file(settingsForeign ? QStringLiteral("/dev/null") : path,
+                         QSettings::IniFormat);
     readPanelValues(file);
     if (generator)
         applyDriverSettings(file);
@@ -178,6 +230,8 @@ void MainWindow::showLoadedValues() {
     activeUnitLabel = ui->label_AmpUnit;
     displayValue(amplitude, amplitudeUnit);
     clearActive();
+    for (QPushButton *button : paramButtons)
+        button->setChecked(false); // no key down without its read-out active
     ui->lcdNumber_Amp->setEnabled(false);
     ui->lcdNumber_Freq->setEnabled(false);
     ui->lcdNumber_Param->setEnabled(false);

@@ -126,8 +126,6 @@ private slots:
                    "amplitude=abc amplitudeUnit=x frequency=1e frequencyUnit= tFm=ms tFmUnit=s "
                    "FrequencyGrid=x Port=abc")
             << QString();
-        QTest::newRow("binary garbage")
-            << QByteArray("\x00\xff\x13[Display\n=\xfe\x01\x02\n\n[\n", 17) << QString();
         QTest::newRow("a unit code of another quantity: the quantity's default unit")
             << fileWith("frequency=5 frequencyUnit=2 amplitudeUnit=6 attenuationUnit=0 "
                         "amplitudeStepUnit=7 frequencyStepUnit=12 fFmStartUnit=-1 fFmStopUnit=4 "
@@ -212,6 +210,11 @@ private slots:
     void linkLossAndReconnection() {
         auto window = rig.open(quendt);
         QVERIFY(window);
+        for (const char *key : {"Delta", "P1", "5", "U2", "OK", "Delta"}) // the run's own step
+            QVERIFY(Rig::press(*window, key));
+        QFile file(rig.settingsPath());
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(fileWith("frequencyStep=1000")) > 0);
+        file.close();
         QPushButton *rf = Rig::ui(*window).pushButton_TurnOn;
         QVERIFY(Rig::press(*window, "RF") && rf->isChecked());
         QTRY_VERIFY(rig.instrument(quendt).output());
@@ -222,6 +225,32 @@ private slots:
         rig.bed().replug(quendt);
         QTRY_COMPARE(window->windowTitle(), connectedTitle.arg("Квендт", port(quendt)));
         QVERIFY(Rig::ui(*window).centralWidget->isEnabled());
+        QCOMPARE(Rig::values(*window).frequencyStep, 5e6); // the file is read once a run
+    }
+
+    void foreignFileIsLeftAlone_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::newRow("notes") << QByteArray("Калибровка 12.05: кабель 2 м\nfrequency=5\n");
+        QTest::newRow("binary garbage")
+            << QByteArray("\x00\xff\x13[Display\n=\xfe\x01\x02\n\n[\n", 17);
+        QTest::newRow("a section of another program") << fileWith("frequency=5") + "[Other]\nx=1\n";
+    }
+    // A settings.txt the panel did not write is neither read nor written.
+    void foreignFileIsLeftAlone() {
+        QFETCH(QByteArray, file);
+        QFile input(rig.settingsPath());
+        QVERIFY(input.open(QIODevice::WriteOnly) && input.write(file) == file.size());
+        input.close();
+        {
+            auto window = rig.open(quendt, {}, true);
+            QVERIFY(window);
+            QCOMPARE(Rig::errorBox(*window).text(),
+                     "Файл settings.txt в этой папке не от этой программы: настройки не будут "
+                     "сохранены");
+            QCOMPARE(Rig::values(*window).frequencyStep, 1e6); // the start value
+        }
+        QVERIFY(input.open(QIODevice::ReadOnly));
+        QCOMPARE(input.readAll(), file);
     }
 
     // A client of the server started from the window controls the instrument;

@@ -134,8 +134,11 @@ void TestPanel::act(MainWindow &w, const QString &token, int model) {
 
 // "Freq=12.5" the read-out draws 12.5, lit; "Freq~12.5" the same, dimmed
 // (Freq, Amp, Param); "RF=on" the output switch checked and green; "box=..."
-// the panel's message; "@FREQ?=<reply>" what the instrument answers; any
-// other "Name=text" the text of label_Name.
+// the panel's message; "@FREQ?=<reply>" what the instrument answers;
+// "$freq=<Hz>" ($amp, $att, $step: the frequency step) what the panel keeps
+// for the settings file;
+// "P6=down" (up) a parameter key's state; any other "Name=text" the text of
+// label_Name.
 void TestPanel::check(MainWindow &w, const QString &expectation, int model) {
     const int at = expectation.indexOf(QRegularExpression(QStringLiteral("[=~]")));
     QVERIFY2(at > 0, qPrintable(expectation));
@@ -154,6 +157,17 @@ void TestPanel::check(MainWindow &w, const QString &expectation, int model) {
         QCOMPARE(rf.palette().color(QPalette::Button), QColor(on ? Qt::green : Qt::red));
     } else if (name == QLatin1String("box")) {
         QCOMPARE(Rig::errorBox(w).text(), text);
+    } else if (name.startsWith(QLatin1Char('$'))) {
+        const PanelValues v = Rig::values(w);
+        const double kept = name == QLatin1String("$freq")   ? v.frequency
+                            : name == QLatin1String("$amp")  ? v.amplitude
+                            : name == QLatin1String("$step") ? v.frequencyStep
+                                                             : v.attenuation;
+        QCOMPARE(kept, text.toDouble());
+    } else if (name.size() == 2 && name[0] == QLatin1Char('P')) {
+        auto *key = w.findChild<QPushButton *>(QStringLiteral("pushButton_Param") + name[1]);
+        QVERIFY2(key, qPrintable(expectation));
+        QCOMPARE(key->isChecked(), text == QLatin1String("down"));
     } else if (name.startsWith(QLatin1Char('@'))) {
         QCOMPARE(
             QString::fromLatin1(rig.instrument(handles[model]).setting(name.mid(1).toLatin1())),
@@ -192,6 +206,8 @@ void TestPanel::operatorScripts_data() {
     row("a ninth digit does not fit", "P1 C 1 2 3 4 5 6 7 8 9", "Freq~12345678", "");
     row("no room for a fraction after seven digits", "P1 C 1 2 3 4 5 6 7 . 5", "Freq~1234567", "");
     row("minus keeps all seven digits", "P1 C 1 2 3 4 5 6 7 -", "Freq~-1234567", "");
+    row("a minus that does not fit is ignored", "Delta P1 1 2 3 4 5 6 7 8 - OK",
+        "Param=12345678; $step=12345678000000", "");
     row("fraction digits up to the width", "P1 C 0 . 1 2 3 4 5 6 7", "Freq~0.123456", "");
     row("clear shows a dimmed zero", "P2 1 2 C", "Amp~0", "");
     row("no active read-out: keys do nothing", "P1 P1 5 . OK", "Freq=100", "");
@@ -204,18 +220,18 @@ void TestPanel::operatorScripts_data() {
     row("GHz key", "P1 1 . 5 U3 OK", "Freq=1.5; FreqUnit=ГГц", "FREQ 1500000000");
     row("frequency rounded onto the 10 kHz grid", "P1 1 2 5 . 0 0 4 3 OK", "Freq=125",
         "FREQ 125000000");
-    row("above the model's range is refused and dimmed", "P1 7 U3 OK", "Freq~7; @FREQ?=100000000",
-        "");
+    row("above the model's range is refused and dimmed", "P1 7 U3 OK",
+        "Freq~7; @FREQ?=100000000; $freq=100000000", "");
     row("below the model's range is refused and dimmed", "P1 2 0 OK", "Freq~20", "");
     row("typing goes on from a refused value", "P1 2 0 OK 5 OK", "Freq=205", "FREQ 205000000");
     row("millivolts", "P2 2 5 0 U2 OK", "Amp=250; @VOLT?=0.25", "VOLT 0.25");
     row("10 dBmV is 1 V", "P2 1 0 U3 OK", "Amp=10; AmpUnit=dBmV; @VOLT?=1", "VOLT 1");
     row("amplitude kept to the millivolt", "P2 1 2 3 . 4 5 6 OK", "Amp=123", "VOLT 0.123");
     row("volts", "P2 . 7 5 U1 OK", "Amp=0.75; AmpUnit=В", "VOLT 0.75");
-    row("a negative amplitude is refused", "P2 C - 5 OK", "Amp~-5; @VOLT?=0.1", "");
+    row("a negative amplitude is refused", "P2 C - 5 OK", "Amp~-5; @VOLT?=0.1; $amp=0.1", "");
     row("attenuation onto the model's 0.5 dB step", "P3 1 0 . 3 4 OK", "Param=10.5; ParamUnit=dB",
         "ATT 10.5");
-    row("attenuation above the top is refused", "P3 4 0 OK", "Param~40; @ATT?=0", "");
+    row("attenuation above the top is refused", "P3 4 0 OK", "Param~40; @ATT?=0; $att=0", "");
     row("unit key converts a committed frequency", "P1 U1", "Freq=100000; FreqUnit=КГц", "");
     row("unit key converts a committed amplitude to dBmV", "P2 U3", "Amp=-10; AmpUnit=dBmV", "");
     row("unit key leaves typed text to be read at OK", "P1 3 0 0 0 0 U1 OK",
@@ -242,6 +258,9 @@ void TestPanel::operatorScripts_data() {
     row("a committed volt step converts to mV", "Delta P2 U2", "Param=1000; ParamUnit=мВ", "");
     row("leaving Delta shows the attenuation again", "P3 5 OK Delta Delta", "Param=5; ParamUnit=dB",
         "ATT 5");
+    row("leaving Delta keeps a refused attenuation dimmed", "P3 4 0 OK Delta Delta", "Param~0", "");
+    row("refused dB steps do not add up unseen", "Delta P2 2 0 U3 OK Delta FM Down Down Down",
+        "$att=20; @ATT?=20", "ATT 20");
     row("FM sweep starts at the instrument with Вкл",
         "FM P2 3 0 U2 OK P3 4 0 U2 OK P1 1 U2 OK P4 1 0 U2 OK P6",
         "@FM:STAT?=1; @FM:STAR?=30000000; @FM:STOP?=40000000; @FM:STEP?=1000000; "
@@ -252,14 +271,16 @@ void TestPanel::operatorScripts_data() {
     row("FM sweep stops when FM is left",
         "FM P2 3 0 U2 OK P3 4 0 U2 OK P1 1 U2 OK P4 1 0 U2 OK P6 FM",
         "@FM:STAT?=0; Param=0; ParamUnit=dB", "*");
+    row("FM sweep stops when Delta is chosen straight",
+        "FM P2 3 0 U2 OK P3 4 0 U2 OK P1 1 U2 OK P4 1 0 U2 OK P6 Delta", "@FM:STAT?=0", "*");
     row("choosing another sweep parameter keeps the sweep running",
         "FM P2 3 0 U2 OK P3 4 0 U2 OK P1 1 U2 OK P4 1 0 U2 OK P6 P2", "@FM:STAT?=1; Param=30", "*");
     row("FM start shows the bound the instrument took",
         "FM P1 1 U2 OK P3 4 0 U2 OK P4 1 0 U2 OK P2 3 0 . 0 0 4 3 U2 OK P6",
         "Param=30; @FM:STAR?=30000000", "*");
     row("crossed FM bounds are refused and dim the output",
-        "FM P2 4 0 U2 OK P3 3 0 U2 OK P1 1 U2 OK P4 1 0 U2 OK P6", "Freq~100; Amp~100; @FM:STAT?=0",
-        "");
+        "FM P2 4 0 U2 OK P3 3 0 U2 OK P1 1 U2 OK P4 1 0 U2 OK P6",
+        "Freq~100; Amp~100; @FM:STAT?=0; P6=up", "");
     row("FM level as amplitude", "FM P5 2 0 0 OK", "Amp=200", "VOLT 0.2");
     row("FM level as attenuation", "hold:att FM P5 5 OK", "Param=5", "LEV:MODE ATT; ATT 5");
     row("FM dB step sent but not shown", "Delta P2 3 U3 OK Delta FM Down", "Param=0", "ATT 3");
@@ -267,7 +288,10 @@ void TestPanel::operatorScripts_data() {
     row("AM commits nothing", "AM P1 1 OK", "box=Не выбран режим работы!", "");
 
     // Stepping.
-    row("Right steps by 1 MHz", "Right", "Freq=101; @FREQ?=101000000", "FREQ 101000000");
+    row("Right steps by 1 MHz", "Right", "Freq=101; @FREQ?=101000000; $freq=101000000",
+        "FREQ 101000000");
+    row("a refused step keeps the instrument's frequency", "P1 6 U3 OK Right",
+        "Freq~6.001; $freq=6000000000", "FREQ 6000000000");
     row("Left from a typed, unconfirmed 32.5", "P1 3 2 . 5 Left", "Freq=31.5", "FREQ 31500000");
     row("a step ends the typing it started from", "P1 3 2 . 5 Right 7", "Freq~7", "FREQ 33500000");
     row("the step rounds onto a 1 kHz grid",
@@ -288,7 +312,7 @@ void TestPanel::operatorScripts_data() {
     row("RF unanswered stays off", "mute RF", "RF=off", "*");
     row("RF switched on at the instrument sends nothing back", "knob:OUTP=1", "RF=on", "");
     row("a frequency changed at the instrument, typing kept", "P2 3 5 knob:FREQ=250e6 7",
-        "Freq=250; Amp~357", "");
+        "Freq=250; Amp~357; $freq=250000000", "");
     row("an attenuation changed at the instrument", "P1 3 5 knob:ATT=12.5 7",
         "Param=12.5; Freq~357", "");
     row("a report over the typed read-out ends that entry", "P1 1 . emit:FREQ=200e6 2 . 5",
