@@ -16,7 +16,6 @@ using namespace rfgen;
 
 namespace {
 constexpr int replyTimeoutMs = 500;
-constexpr int pollIdleMs = 1000;
 constexpr int pollGraceMs = 100;
 constexpr int maxBufferBytes = 4096;
 const QString noAnswerText = QStringLiteral("Генератор не отвечает");
@@ -25,7 +24,6 @@ const QString openFailedText = QStringLiteral("Не удалось открыт�
 
 GeneratorPrivate::GeneratorPrivate(Generator *owner) : q(owner) {
     pollTimer.setSingleShot(true);
-    pollTimer.setInterval(pollIdleMs);
     replyTimer.setSingleShot(true);
     QObject::connect(&pollTimer, &QTimer::timeout, this, [this] { startAsync(Pending::Poll); });
     QObject::connect(&replyTimer, &QTimer::timeout, this, &GeneratorPrivate::onReplyTimeout);
@@ -451,6 +449,11 @@ QList<QSerialPortInfo> Generator::getAvailablePorts() {
 void Generator::openLink(const QSerialPortInfo &port) {
     d->spec = modelSpec(modelCode());
     d->open(port);
+}
+
+void Generator::setPollInterval(int ms) {
+    if (ms > 0)
+        d->pollIdleMs = ms;
 }
 
 void Generator::enableVerbose(bool on) {

@@ -32,6 +32,9 @@ public:
 
     static QList<QSerialPortInfo> getAvailablePorts();
 
+    // Idle time before each poll (default 1000 ms); shorter for tests that
+    // follow the instrument closely.
+    void setPollInterval(int ms);
     void enableVerbose(bool on);
     bool isVerbose() const;
     bool isConnected() const;

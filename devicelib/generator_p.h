@@ -45,6 +45,7 @@ public:
     Pending pending = Pending::None;
     QDeadlineTimer pendingDeadline;
     QTimer pollTimer;
+    int pollIdleMs = 1000; // idle time before the next poll
     QTimer replyTimer;
     int missedReplies = 0;
     bool needResync = false;

@@ -152,7 +152,9 @@ void MainWindow::on_pushButton_Param3_clicked(bool checked) {
     switch (panelMode) {
     case panelmode::Normal:
         if (!checked) {
+            // The kept attenuation is the instrument's: shown lit, it stays lit.
             redrawAndRelease(ui->lcdNumber_Param, ui->label_ParamUnit, attenuation, units::Decibel);
+            attenuationConfirmed = true;
             return;
         }
         deselectOtherParams(3);

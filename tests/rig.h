@@ -15,10 +15,10 @@
 #include <QLCDNumber>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -59,19 +59,14 @@ public:
         return QDir(workDir.path()).filePath(QStringLiteral("settings.txt"));
     }
 
-    // A window connected to the instrument in its power-on state (after
-    // `prepare` changed it, as a knob would), with every report of the first
-    // poll shown; null if that did not happen.
-    std::unique_ptr<MainWindow> open(int handle = 0,
-                                     const std::function<void(sim::Instrument &)> &prepare = {},
-                                     bool keepSettings = false) {
+    // A window connected to the instrument in its power-on state, with every
+    // report of the first poll shown; null if that did not happen.
+    std::unique_ptr<MainWindow> open(int handle, bool keepSettings = false) {
         if (!keepSettings)
             QFile::remove(settingsPath());
         sim::Instrument &sim = instrument(handle);
         sim.setSilent(false);
         sim.handleLine("*RST;*CLS");
-        if (prepare)
-            prepare(sim);
         auto window = std::make_unique<MainWindow>();
         if (!window->generator)
             return nullptr;
@@ -90,13 +85,12 @@ public:
     }
 
     // The setting commands the instrument received (queries and the rig's own
-    // synchronisation left out), optionally only those with the header.
-    QList<QByteArray> settings(int handle = 0, const QByteArray &header = {}) {
+    // synchronisation left out).
+    QList<QByteArray> settings(int handle) {
         QList<QByteArray> commands;
         for (const QByteArray &line : instrument(handle).receivedRequests())
             for (QByteArray command : line.split(';'))
-                if (!(command = command.trimmed()).isEmpty() && !command.endsWith('?') &&
-                    (header.isEmpty() || command.startsWith(header + ' ')))
+                if (!(command = command.trimmed()).isEmpty() && !command.endsWith('?'))
                     commands << command;
         return commands;
     }
@@ -135,7 +129,13 @@ public:
     static Ui::MainWindow &ui(MainWindow &w) { return *w.ui; }
     static Generator *&driver(MainWindow &w) { return w.generator; }
     static QMessageBox &errorBox(MainWindow &w) { return w.errorBox; }
-    static QLCDNumber *activeDisplay(MainWindow &w) { return w.activeDisplay; }
+    static quint16 freeTcpPort() {
+        QTcpServer probe;
+        return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
+    }
+    static double inUnit(MainWindow &w, double base, int unit) {
+        return w.fromBaseUnit(base, unit);
+    }
     static QWidget *portList(MainWindow &w) { return w.selectDeviceWindow; }
     static QWidget *remoteWindow(MainWindow &w) { return w.netConfigWindow; }
     static void openRemoteWindow(MainWindow &w) { w.netControlAction->trigger(); }

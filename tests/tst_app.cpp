@@ -242,7 +242,7 @@ private slots:
         QVERIFY(input.open(QIODevice::WriteOnly) && input.write(file) == file.size());
         input.close();
         {
-            auto window = rig.open(quendt, {}, true);
+            auto window = rig.open(quendt, true);
             QVERIFY(window);
             QCOMPARE(Rig::errorBox(*window).text(),
                      "Файл settings.txt в этой папке не от этой программы: настройки не будут "
@@ -258,10 +258,7 @@ private slots:
     void remoteClientControlsThePanel() {
         auto window = rig.open(quendt);
         QVERIFY(window);
-        QTcpServer probe; // a port nobody listens on
-        QVERIFY(probe.listen(QHostAddress::LocalHost));
-        const quint16 tcpPort = probe.serverPort();
-        probe.close();
+        const quint16 tcpPort = Rig::freeTcpPort();
         Rig::openRemoteWindow(*window);
         QWidget *remote = Rig::remoteWindow(*window);
         QVERIFY(remote && remote->isVisible());

@@ -4,9 +4,9 @@
 #include "rig.h"
 
 #include <QKeySequence>
+#include <QRandomGenerator>
+#include <QTcpSocket>
 #include <QtTest>
-
-#include <memory>
 
 namespace {
 
@@ -85,6 +85,7 @@ private slots:
     }
     void operatorScripts_data();
     void operatorScripts();
+    void randomRun();
 };
 
 // Keys: "P1".."P6", digits, ".", "-", "C", "OK", "U1".."U3", arrows, "Delta",
@@ -411,6 +412,115 @@ void TestPanel::operatorScripts() {
         for (const QByteArray &command : rig.settings(handles[model]))
             received << QString::fromLatin1(command);
         QCOMPARE(received.join(QLatin1String("; ")), sent);
+    }
+}
+
+// Events are handled until the condition holds (false after a long bound).
+// Events are handled until the condition holds (false after a long bound).
+template <typename Condition> bool waitFor(Condition condition) {
+    for (QDeadlineTimer bound(20000); !condition() && !bound.hasExpired();)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    return condition();
+}
+
+// A seeded random run of operator actions, changes at the instrument, a
+// remote client and one unplug. After each step and the next answered poll,
+// the panel shows and keeps what the instrument holds. RFGEN_SEED replays.
+void TestPanel::randomRun() {
+    const uint seed = qEnvironmentVariableIsSet("RFGEN_SEED")
+                          ? uint(qEnvironmentVariableIntValue("RFGEN_SEED"))
+                          : QRandomGenerator::global()->generate();
+    qInfo("random run with RFGEN_SEED=%u", seed);
+    QRandomGenerator random(seed);
+    rig.bed().unplug(handles[1]);
+    if (!rig.bed().isPlugged(handles[0]))
+        rig.bed().replug(handles[0]);
+    auto w = rig.open(handles[0]);
+    QVERIFY(w);
+    ModalBoxCloser closer;
+    sim::Instrument &sim = rig.instrument(handles[0]);
+    Ui::MainWindow &ui = Rig::ui(*w);
+    const quint16 tcpPort = Rig::freeTcpPort();
+    Rig::driver(*w)->setTcpPort(tcpPort);
+    Rig::driver(*w)->startServer();
+    QTcpSocket client;
+    // Frequency, amplitude, attenuation: read-out, limits in the units of the
+    // start values (MHz, mV, dB), and whether its last operation was refused.
+    QLCDNumber *readouts[] = {ui.lcdNumber_Freq, ui.lcdNumber_Amp, ui.lcdNumber_Param};
+    const double low[] = {25, 1, 0}, high[] = {6000, 1000, 31}, scale[] = {1e6, 1e-3, 1};
+    const int units[] = {6, 2, 4};
+    const QByteArray commands[] = {"FREQ ", "VOLT ", "ATT "};
+    bool refused[] = {false, false, false};
+    auto held = [&](int i) {
+        return i ? i == 1 ? sim.amplitude() : sim.attenuation() : sim.frequency();
+    };
+    for (int step = 0; step < 300 && !QTest::currentTestFailed(); ++step) {
+        Rig::driver(*w)->setPollInterval(5);
+        const int q = random.bounded(3), action = step == 150 ? 6 : random.bounded(6);
+        const bool inRange = random.bounded(4) != 0;
+        const int typed = inRange ? int(low[q]) + random.bounded(int(high[q] - low[q]) + 1)
+                                  : int(high[q]) * 2 + random.bounded(1000);
+        const double before = held(q);
+        if (action == 0) { // a keypad entry in normal mode
+            for (QPushButton *mode : {ui.pushButton_Delta, ui.pushButton_FM, ui.pushButton_AM})
+                if (mode->isChecked())
+                    mode->click();
+            auto *key =
+                w->findChild<QPushButton *>(QStringLiteral("pushButton_Param%1").arg(q + 1));
+            if (!key->isChecked()) { // the other keys let go: they redraw what the panel keeps
+                key->click();
+                refused[0] = refused[1] = refused[2] = false;
+            }
+            const QStringList keys = QStringList{"C"} + QString::number(typed).split("") << "OK";
+            for (const QString &key : keys)
+                QVERIFY(key.isEmpty() || Rig::press(*w, key));
+            refused[q] = !inRange;
+        } else if (action == 1) { // an arrow, from what the read-out shows
+            const int arrow = random.bounded(4), i = arrow / 2;
+            const double by = i ? Rig::values(*w).amplitudeStep : Rig::values(*w).frequencyStep;
+            const double next = readouts[i]->value() * scale[i] + (arrow % 2 ? -by : by);
+            QVERIFY(Rig::press(*w, QStringList{"Right", "Left", "Up", "Down"}[arrow]));
+            refused[i] = next < low[i] * scale[i] - 1e-9 || next > (i ? 1.0 : 6e9);
+        } else if (action == 2) { // a mode key, or the output switch
+            QVERIFY(Rig::press(*w, QStringList{"Delta", "FM", "AM", "RF"}[random.bounded(4)]));
+        } else if (action == 3) { // a knob on the instrument
+            sim.handleLine(commands[q] + QByteArray::number(typed * scale[q]) + ";OUTP " +
+                           QByteArray::number(random.bounded(2)));
+            refused[q] = refused[q] && held(q) == before;
+        } else if (action == 4 && client.state() != QAbstractSocket::ConnectedState) {
+            client.connectToHost(QHostAddress::LocalHost, tcpPort);
+            QVERIFY(client.waitForConnected(5000));
+        } else if (action == 4) {
+            client.abort();
+        } else if (action == 5 && client.state() == QAbstractSocket::ConnectedState) {
+            client.write(commands[q] + QByteArray::number(typed * scale[q]) + ";*OPC?\n");
+            QVERIFY(waitFor([&] { return client.canReadLine(); }));
+            client.readAll();
+            refused[q] = refused[q] && !inRange;
+        } else if (action == 6) { // unplugged and plugged in again
+            rig.bed().unplug(handles[0]);
+            QVERIFY(waitFor([&] { return !ui.centralWidget->isEnabled(); }));
+            rig.bed().replug(handles[0]);
+            QVERIFY(waitFor([&] { return ui.centralWidget->isEnabled(); }));
+            refused[0] = refused[1] = refused[2] = false;
+        }
+        sim.clearReceivedLines();
+        QVERIFY(waitFor(
+            [&] { return QByteArrayList(sim.receivedLines()).join('\n').count("FREQ?;") >= 2; }));
+        const PanelValues v = Rig::values(*w);
+        const double kept[] = {v.frequency, v.amplitude, v.attenuation};
+        const QString at = QStringLiteral("step %1, action %2: ").arg(step).arg(action);
+        for (int i = 0; i < 3; ++i) {
+            const double h = held(i), shown = Rig::inUnit(*w, h, units[i]);
+            QVERIFY2(qAbs(kept[i] - h) <= 1e-9 * qMax(1.0, h), qPrintable(at + "kept"));
+            QVERIFY2((i == 2 && v.panelMode) || readouts[i]->isEnabled() == !refused[i],
+                     qPrintable(at + QString::number(i) + " lit"));
+            QVERIFY2(!readouts[i]->isEnabled() || (i == 2 && v.panelMode) ||
+                         qAbs(readouts[i]->value() - shown) <= 1e-6 * qMax(1.0, qAbs(shown)),
+                     qPrintable(at + QString::number(i) + " shown"));
+        }
+        QVERIFY2(ui.pushButton_TurnOn->isChecked() == sim.output(), qPrintable(at + "RF"));
+        QVERIFY2(ui.label_netControl->isHidden() != client.isOpen(), qPrintable(at + "remote"));
     }
 }
 
