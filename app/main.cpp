@@ -8,6 +8,11 @@ int main(int argc, char *argv[]) {
     // the GLX integration and Mesa with it: 50 MiB more and a slower start.
     if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
         qputenv("QT_XCB_GL_INTEGRATION", "none");
+    // The face keeps its proportions on high-density screens: Qt scales it by
+    // the screen's factor, fractional ones (1.25, 1.5) included.
+    QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("fusion"));
     // A stop request ends the event loop, so the window below is destroyed as

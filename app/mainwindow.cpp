@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "app/accessibility.h"
 
 #include "ui_mainwindow.h"
 
@@ -49,6 +50,7 @@ MainWindow::MainWindow(QWidget *parent)
     createActions();
     createMenus();
     ui->centralWidget->installEventFilter(this);
+    installPanelAccessibility();
     // The AM mode is built by the form but never offered.
     ui->pushButton_AM->setVisible(false);
     ui->label_netControl->setVisible(false);

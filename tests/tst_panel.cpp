@@ -3,6 +3,7 @@
 // the instrument show afterwards. One interpreter runs every row.
 #include "rig.h"
 
+#include <QAccessible>
 #include <QKeySequence>
 #include <QRandomGenerator>
 #include <QTcpSocket>
@@ -95,7 +96,9 @@ private slots:
 // "knob:FREQ=<Hz>" the instrument changes a value itself (VOLT, ATT, OUTP) and
 // the next poll reports it; "emit:VOLT=<V>" the driver reports a value now;
 // "inside:FREQ=<Hz>" the next action's driver call gets that report before it
-// returns; "mute" the instrument takes the next action without answering.
+// returns; "mute" the instrument takes the next action without answering;
+// "a11y:RF" (a11y:Param1, ...) a key's "toggle" through the accessibility
+// interface, as a screen reader or voice control does it.
 void TestPanel::act(MainWindow &w, const QString &token, int model) {
     const int colon = token.indexOf(QLatin1Char(':'));
     const QString kind = token.left(colon), arg = token.mid(colon + 1);
@@ -110,6 +113,11 @@ void TestPanel::act(MainWindow &w, const QString &token, int model) {
         QVERIFY2(code != 0, qPrintable(token));
         QTest::keyClick(Rig::ui(w).centralWidget, Qt::Key(code & ~Qt::KeyboardModifierMask),
                         Qt::KeyboardModifiers(code & Qt::KeyboardModifierMask));
+    } else if (kind == QLatin1String("a11y")) {
+        auto *key = w.findChild<QPushButton *>("pushButton_" + (arg == "RF" ? "TurnOn" : arg));
+        QAccessibleInterface *face = QAccessible::queryAccessibleInterface(key);
+        QVERIFY2(face && face->actionInterface(), qPrintable(token));
+        face->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
     } else if (kind == QLatin1String("slot")) {
         QVERIFY2(QMetaObject::invokeMethod(&w, qPrintable(arg)), qPrintable(token));
     } else if (token == QLatin1String("hold:att")) {
@@ -146,7 +154,13 @@ void TestPanel::check(MainWindow &w, const QString &expectation, int model) {
     const QString name = expectation.left(at), text = expectation.mid(at + 1);
     const bool lit = expectation[at] == QLatin1Char('=');
     auto *readout = w.findChild<QLCDNumber *>(QStringLiteral("lcdNumber_") + name);
-    if (readout) {
+    if (name.startsWith(QLatin1String("a11y:"))) {
+        QAccessibleInterface *face = QAccessible::queryAccessibleInterface(
+            w.findChild<QLCDNumber *>(QStringLiteral("lcdNumber_") + name.mid(5)));
+        QVERIFY2(face, qPrintable(expectation));
+        QCOMPARE(face->text(QAccessible::Name), text);
+        QCOMPARE(face->text(QAccessible::Description).isEmpty(), lit);
+    } else if (readout) {
         QVERIFY2(Rig::draws(*readout, text),
                  qPrintable(expectation + QStringLiteral(": it shows ") +
                             QString::number(readout->value())));
@@ -285,6 +299,11 @@ void TestPanel::operatorScripts_data() {
     row("FM level as amplitude", "FM P5 2 0 0 OK", "Amp=200", "VOLT 0.2");
     row("FM level as attenuation", "hold:att FM P5 5 OK", "Param=5", "LEV:MODE ATT; ATT 5");
     row("FM dB step sent but not shown", "Delta P2 3 U3 OK Delta FM Down", "Param=0", "ATT 3");
+    row("RF toggled by a screen reader switches the output", "a11y:RF", "RF=on; @OUTP?=1", "*");
+    row("a parameter key toggled by voice control takes typing", "a11y:Param1 1 2 5 OK",
+        "Freq=125; a11y:Freq=Частота 125 МГц", "FREQ 125000000");
+    row("a refused read-out is marked for a screen reader", "P2 5 0 0 0 OK",
+        "a11y:Amp~Амплитуда 5000 мВ", "");
     row("FM kind from the menu", "slot:setFhssModulation", "@FM:MODE?=HOP", "FM:MODE HOP");
     row("AM commits nothing", "AM P1 1 OK", "box=Не выбран режим работы!", "");
 
