@@ -71,8 +71,6 @@ QAccessibleInterface *panelInterface(const QString &className, QObject *object) 
 } // namespace
 
 void installPanelAccessibility() {
-    static bool installed = false;
-    if (!installed)
-        QAccessible::installFactory(panelInterface);
-    installed = true;
+    [[maybe_unused]] static const bool installed =
+        (QAccessible::installFactory(panelInterface), true);
 }

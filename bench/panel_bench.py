@@ -7,15 +7,14 @@ RFGEN_BUILD_DIR selects the build directory (default: build)."""
 import argparse
 import ctypes
 import json
-import os
 import shutil
 import statistics
-import sys
 import tempfile
 import time
 
-from panelharness import FLOOR, PanelRun, XServer, connected_title, wait_until  # noqa: E402
-from remote_bench import percentile  # noqa: E402
+from panelharness import (FLOOR, NOT_CONNECTED_TITLE, PanelRun, XServer, connected_title,
+                          wait_until)
+from remote_bench import percentile
 
 MODEL = "quendt"
 
@@ -131,7 +130,7 @@ def measure(start_runs=5, presses=200, cpu_seconds=10.0):
             finally:
                 presser.close()
             run.control("unplug 0")
-            run.wait_title("Генератор . Не подключен", 10)
+            run.wait_title(NOT_CONNECTED_TITLE, 10)
             time.sleep(1.0)
             unplugged = cpu_share(run, cpu_seconds)
             run.terminate()

@@ -2,17 +2,15 @@
 instruments from rfgen-testbed, xdotool for keys and clicks, the window title
 read from the X server and the instruments watched through the testbed's
 control socket. Used by the panel benchmark."""
-import configparser
 import os
 import re
-import shutil
 import signal
 import socket
 import subprocess
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-BUILD = os.environ.get("RFGEN_BUILD_DIR", os.path.join(HERE, "..", "build"))
+BUILD = os.path.abspath(os.environ.get("RFGEN_BUILD_DIR", os.path.join(HERE, "..", "build")))
 PANEL = os.path.join(BUILD, "app", "rfpanel")
 TESTBED = os.path.join(BUILD, "sim", "rfgen-testbed")
 RFGEN = os.path.join(BUILD, "devicelib", "rfgen")
@@ -21,8 +19,6 @@ FLOOR = os.path.join(BUILD, "bench", "floor_window")
 TITLE_BASE = "Генератор "
 NOT_CONNECTED_TITLE = TITLE_BASE + ". Не подключен"
 MODEL_NAMES = {"orvex": "Орвекс", "pylar": "Пилар", "quendt": "Квендт"}
-REMOTE_MENU_ITEM = "Удаленное управление"
-SETTINGS_MENU = "Настройки"
 
 # Waits for a file, starts the panel, records its id and, once it is gone, its
 # exit status; then keeps the testbed (and so the instruments) alive until the
@@ -55,6 +51,16 @@ def free_tcp_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
+
+
+def stop(process):
+    """Asks a process to end, and makes it if it does not within 10 s."""
+    process.terminate()
+    try:
+        process.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
 
 
 class XServer:
@@ -108,12 +114,7 @@ class XServer:
         self.run("xdotool", "windowfocus", "--sync", str(window))
 
     def close(self):
-        self.process.terminate()
-        try:
-            self.process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
+        stop(self.process)
 
 
 class ProcessStats:
@@ -122,19 +123,12 @@ class ProcessStats:
     def __init__(self, pid):
         self.pid = pid
 
-    def open_fds(self):
-        return len(os.listdir(f"/proc/{self.pid}/fd"))
-
     def rss_kib(self):
         with open(f"/proc/{self.pid}/status") as status:
             for line in status:
                 if line.startswith("VmRSS:"):
                     return int(line.split()[1])
         raise RuntimeError("no VmRSS")
-
-    def has_address_sanitizer(self):
-        with open(f"/proc/{self.pid}/maps") as maps:
-            return "libasan" in maps.read()
 
     def cpu_seconds(self):
         """CPU time of all the process's threads: from the scheduler's
@@ -235,10 +229,6 @@ class PanelRun:
         wait_until(lambda: self.title() == expected, timeout,
                    f"the title {expected!r} (panel log: {self.log_tail()})", interval)
 
-    def wait_setting(self, index, query, expected, timeout=10):
-        wait_until(lambda: self.setting(index, query) == expected, timeout,
-                   f"{query} = {expected} at instrument {index}")
-
     def terminate(self, timeout=30):
         """SIGTERM to the panel; returns its exit status."""
         os.kill(self.pid, signal.SIGTERM)
@@ -261,12 +251,7 @@ class PanelRun:
             except ProcessLookupError:
                 pass
         if self.testbed.poll() is None:
-            self.testbed.terminate()
-            try:
-                self.testbed.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.testbed.kill()
-                self.testbed.wait()
+            stop(self.testbed)
         if hasattr(self, "control_reader"):
             self.control_reader.close()
         if hasattr(self, "control_socket"):
@@ -281,14 +266,3 @@ def read_text(path):
             return file.read().strip()
     except FileNotFoundError:
         return ""
-
-
-def read_settings(workdir):
-    parser = configparser.ConfigParser(interpolation=None)
-    parser.optionxform = str  # the keys are case-sensitive
-    parser.read(os.path.join(workdir, "settings.txt"), encoding="utf-8")
-    return parser
-
-
-def tools_missing():
-    return [tool for tool in ("Xvfb", "xdotool", "xprop", "import") if not shutil.which(tool)]

@@ -9,11 +9,9 @@ Prints one line per figure; --json prints them as JSON.
 RFGEN_BUILD_DIR selects the build directory (default: build)."""
 import argparse
 import json
-import os
 import signal
 import statistics
 import subprocess
-import sys
 import time
 import warnings
 
@@ -21,8 +19,8 @@ import warnings
 warnings.filterwarnings("ignore", message="'xdrlib' is deprecated", category=DeprecationWarning)
 import pyvisa  # noqa: E402
 
-from panelharness import RFGEN, TESTBED, free_tcp_port  # noqa: E402
-from remote_bench import MODEL, percentile  # noqa: E402
+from panelharness import RFGEN, TESTBED, free_tcp_port
+from remote_bench import MODEL, percentile
 
 
 def timed_queries(inst, lines):

@@ -7,15 +7,13 @@ RFGEN_BUILD_DIR selects the build directory (default: build)."""
 import argparse
 import json
 import math
-import os
 import signal
 import socket
 import statistics
 import subprocess
-import sys
 import time
 
-from panelharness import RFGEN, TESTBED, free_tcp_port  # noqa: E402
+from panelharness import RFGEN, TESTBED, free_tcp_port
 
 MODEL = "quendt"
 

@@ -434,8 +434,12 @@ void TestPanel::operatorScripts() {
     }
 }
 
-// Events are handled until the condition holds (false after a long bound).
-// Events are handled until the condition holds (false after a long bound).
+// Events are handled until the condition holds (false after a long bound);
+// unlike QTest::qWaitFor it never sleeps between rounds, which the 300 steps
+// of the random run would pay for many times over.
+// Events are handled until the condition holds (false after a long bound);
+// unlike QTest::qWaitFor it never sleeps between rounds, which the 300 steps
+// of the random run would pay for many times over.
 template <typename Condition> bool waitFor(Condition condition) {
     for (QDeadlineTimer bound(20000); !condition() && !bound.hasExpired();)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
