@@ -42,6 +42,7 @@ MainWindow::MainWindow(QWidget *parent)
     setStartValues();
     colourDisplays();
     errorBox.setWindowTitle(tr("Ошибка"));
+    journal = new CommandJournal(this);
     connectDriver(orvexDriver);
     connectDriver(pylarDriver);
     connectDriver(quendtDriver);
@@ -122,4 +123,5 @@ void MainWindow::connectDriver(Generator &driver) {
     connect(&driver, &Generator::newTFm, this, &MainWindow::tFmChanged);
     connect(&driver, &Generator::newState, this, &MainWindow::stateChanged);
     connect(&driver, &Generator::netControl, this, &MainWindow::netControl);
+    connect(&driver, &Generator::exchanged, journal, &CommandJournal::add);
 }

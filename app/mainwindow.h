@@ -1,5 +1,6 @@
 #pragma once
 
+#include "journal/journalwindow.h"
 #include "link/devicelink.h"
 
 #include <QMainWindow>
@@ -97,6 +98,7 @@ private slots:
     void createNetConfingWindow();
     void saveNetConfig();
     void getInfo();
+    void showJournal();
 
 private:
     // Construction and destruction (app/mainwindow.cpp).
@@ -213,6 +215,9 @@ private:
     QWidget *selectDeviceWindow = nullptr;
     QWidget *infoWindow = nullptr;
     QWidget *netConfigWindow = nullptr;
+    // Records every exchange with the instrument, whether its window is open or not.
+    CommandJournal *journal = nullptr;
+    JournalWindow *journalWindow = nullptr;
     QLineEdit *tcpPortEdit = nullptr;
     QCheckBox *serverCheckBox = nullptr;
     QMenu *settingsMenu = nullptr;
@@ -228,6 +233,7 @@ private:
     QAction *fhssAction = nullptr;
     QActionGroup *fmKindGroup = nullptr;
     QAction *netControlAction = nullptr;
+    QAction *journalAction = nullptr;
     QAction *infoAction = nullptr;
     QAction *amplitudeLevelAction = nullptr;
     QAction *attenuationLevelAction = nullptr;

@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "journal.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -52,6 +53,7 @@ void MainWindow::createActions() {
 
     netControlAction = createAction(tr("Удаленное управление"), QString(), false,
                                     &MainWindow::createNetConfingWindow);
+    journalAction = createAction(tr("Журнал команд"), QString(), false, &MainWindow::showJournal);
     infoAction = createAction(tr("Справка"), QString(), false, &MainWindow::getInfo);
     amplitudeLevelAction = createAction(tr("Сохранение уровня амплитуды"), QString(), false,
                                         &MainWindow::setAmplitudeLevelControl);
@@ -67,6 +69,7 @@ void MainWindow::createMenus() {
     QMenu *gridMenu = settingsMenu->addMenu(tr("Сетка частоты"));
     gridMenu->addActions(gridGroup->actions());
     settingsMenu->addAction(netControlAction);
+    settingsMenu->addAction(journalAction);
     settingsMenu->addAction(infoAction);
     levelControlMenu = settingsMenu->addMenu(tr("Управление  выходным уровнем"));
     levelControlMenu->addAction(amplitudeLevelAction);
@@ -111,4 +114,20 @@ void MainWindow::errorSlot(QString e) {
     // Shown without blocking by a panel message: reopen it as a modal box.
     errorBox.hide();
     errorBox.exec();
+}
+
+// One journal window, raised when asked for again; it goes with the panel.
+void MainWindow::showJournal() {
+    if (!journalWindow) {
+        journalWindow = new JournalWindow(
+            *journal,
+            [this](const QList<rfgen::Exchange> &exchanges) {
+                const int port = generator ? generator->getTcpPort() : orvexDriver.getTcpPort();
+                return rfgen::journal::replayScript(exchanges, QStringLiteral("localhost"), port);
+            },
+            this);
+    }
+    journalWindow->show();
+    journalWindow->raise();
+    journalWindow->activateWindow();
 }

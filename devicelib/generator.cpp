@@ -5,6 +5,9 @@
 #include "remoteserver.h"
 #include "scpi.h"
 
+#include <QDateTime>
+#include <QMetaMethod>
+
 #include <poll.h>
 
 #include <algorithm>
@@ -174,6 +177,7 @@ bool GeneratorPrivate::finishPending(QDeadlineTimer deadline) {
     }
     pending = Pending::None;
     needResync = true;
+    record(Exchange::Origin::Poll, pollLine(), pendingSentAt, nullptr, true);
     return true;
 }
 
@@ -222,10 +226,12 @@ bool GeneratorPrivate::transact(const QByteArray &line, QByteArray *reply) {
     const bool pollGivenUp = finishPending(deadline);
     bool answered = false;
     if (port && !lossDuringSync) {
+        const qint64 sentAt = sendTime();
         writeLine(reply ? framed(line) : line, true);
         answered = !reply || readReply(*reply, deadline);
         if (reply && answered && verbose)
             qCInfo(lcIo).noquote() << portName << ">>" << *reply;
+        record(origin, line, sentAt, answered ? reply : nullptr, reply != nullptr);
     }
     inSync = false;
     if (lossDuringSync) {
@@ -282,6 +288,7 @@ void GeneratorPrivate::startAsync(Pending kind) {
     if (!port || pending != Pending::None)
         return;
     pending = kind;
+    pendingSentAt = sendTime();
     writeLine(kind == Pending::Poll ? framed(pollLine()) : QByteArray("*IDN?"),
               kind == Pending::Identify);
     pendingDeadline = QDeadlineTimer(replyTimeoutMs);
@@ -310,6 +317,7 @@ void GeneratorPrivate::handleAsyncReply(const QByteArray &line) {
     switch (pending) {
     case Pending::Identify:
         pending = Pending::None;
+        record(Exchange::Origin::Poll, "*IDN?", pendingSentAt, &line, true);
         identifyReply(line);
         return;
     case Pending::Poll: {
@@ -317,6 +325,7 @@ void GeneratorPrivate::handleAsyncReply(const QByteArray &line) {
         if (!unframe(reply))
             return; // a late answer: keep waiting for ours
         pending = Pending::None;
+        record(Exchange::Origin::Poll, pollLine(), pendingSentAt, &reply, true);
         if (!applyPollReply(reply)) {
             missedReply();
             return;
@@ -339,6 +348,7 @@ void GeneratorPrivate::identifyReply(const QByteArray &line) {
     }
     identification = line;
     heardFromInstrument();
+    record(Exchange::Origin::Poll, heldModesLine(), sendTime(), nullptr, false);
     writeLine(heldModesLine(), true);
     pollSoon(); // the first poll reports every value
 }
@@ -356,7 +366,50 @@ QByteArray GeneratorPrivate::heldModesLine() const {
 }
 
 void GeneratorPrivate::onReplyTimeout() {
+    record(Exchange::Origin::Poll, pending == Pending::Poll ? pollLine() : "*IDN?", pendingSentAt,
+           nullptr, true);
     missedReply();
+}
+
+bool GeneratorPrivate::recording() const {
+    static const QMetaMethod signal = QMetaMethod::fromSignal(&Generator::exchanged);
+    return q->isSignalConnected(signal);
+}
+
+// Reading the clock only while someone records keeps an unwatched driver as fast as before.
+qint64 GeneratorPrivate::sendTime() const {
+    return recording() ? QDateTime::currentMSecsSinceEpoch() : 0;
+}
+
+void GeneratorPrivate::record(Exchange::Origin from, const QByteArray &sent, qint64 sentAt,
+                              const QByteArray *reply, bool expectsReply) {
+    if (!recording())
+        return;
+    Exchange e;
+    e.time = sentAt;
+    e.origin = from;
+    if (from == Exchange::Origin::Client)
+        e.client = originClient;
+    e.sent = sent;
+    e.expectsReply = expectsReply;
+    e.answered = reply != nullptr;
+    if (reply)
+        e.reply = *reply;
+    emit q->exchanged(e);
+}
+
+// A value outside the model's limits is refused without asking the
+// instrument; the journal still shows what was asked.
+void GeneratorPrivate::recordRefused(const QByteArray &sent) {
+    if (!recording())
+        return;
+    Exchange e;
+    e.time = sendTime();
+    e.origin = origin;
+    e.client = origin == Exchange::Origin::Client ? originClient : QString();
+    e.sent = sent;
+    e.refusedUnsent = true;
+    emit q->exchanged(e);
 }
 
 // A request went unanswered (or was answered with noise): the next exchange
@@ -492,11 +545,11 @@ bool Generator::setState(bool on) {
 
 bool Generator::setFrequency(double &hz) {
     const ModelSpec *spec = modelSpec(modelCode());
-    if (!isFinite(hz))
-        return false;
     const double rounded = roundToStep(hz, gridStepHz(d->grid));
-    if (rounded < spec->minFrequencyHz || rounded > spec->maxFrequencyHz)
+    if (!isFinite(hz) || rounded < spec->minFrequencyHz || rounded > spec->maxFrequencyHz) {
+        d->recordRefused("FREQ " + scpi::formatNumber(hz));
         return false;
+    }
     double answer = 0;
     if (!d->setAndReadBack("FREQ", rounded, answer))
         return false;
@@ -507,11 +560,16 @@ bool Generator::setFrequency(double &hz) {
 
 bool Generator::setAmplitude(double &volts) {
     const ModelSpec *spec = modelSpec(modelCode());
-    if (!isFinite(volts) || (spec->levelInDbm && volts <= 0))
+    const QByteArray header = spec->levelInDbm ? "POW " : "VOLT ";
+    if (!isFinite(volts) || (spec->levelInDbm && volts <= 0)) {
+        d->recordRefused(header + scpi::formatNumber(volts));
         return false;
+    }
     const double level = roundToStep(spec->levelInDbm ? voltsToDbm(volts) : volts, spec->levelStep);
-    if (level < spec->minLevel - 1e-9 || level > spec->maxLevel + 1e-9)
+    if (level < spec->minLevel - 1e-9 || level > spec->maxLevel + 1e-9) {
+        d->recordRefused(header + scpi::formatNumber(level));
         return false;
+    }
     double answer = 0;
     if (!d->setAndReadBack(spec->levelInDbm ? "POW" : "VOLT", level, answer))
         return false;
@@ -522,11 +580,11 @@ bool Generator::setAmplitude(double &volts) {
 
 bool Generator::setAttenuation(double &dB) {
     const ModelSpec *spec = modelSpec(modelCode());
-    if (!isFinite(dB))
-        return false;
     const double rounded = roundToStep(dB, spec->attenuationStepDb);
-    if (rounded < 0 || rounded > spec->maxAttenuationDb + 1e-9)
+    if (!isFinite(dB) || rounded < 0 || rounded > spec->maxAttenuationDb + 1e-9) {
+        d->recordRefused("ATT " + scpi::formatNumber(dB));
         return false;
+    }
     double answer = 0;
     if (!d->setAndReadBack("ATT", rounded, answer))
         return false;
@@ -598,17 +656,19 @@ bool parseSweepReply(const QByteArray &reply, Sweep &answer, bool &running) {
 bool Generator::startFm(double &startHz, double &stopHz, double &stepHz, double &periodS) {
     const ModelSpec *spec = modelSpec(modelCode());
     const double gridStep = gridStepHz(d->grid);
-    if (!sweepAcceptable(*spec, gridStep, {startHz, stopHz, stepHz, periodS}))
-        return false;
     const Sweep sent{roundToStep(startHz, gridStep), roundToStep(stopHz, gridStep),
                      roundToStep(stepHz, gridStep), roundToStep(periodS, fmPeriodStepS)};
-    if (!sweepAcceptable(*spec, gridStep, sent))
-        return false;
     using scpi::formatNumber;
-    const QByteArray line =
-        "FM:MODE " + scpi::fmKindKeyword(d->fmMode) + ";FM:STAR " + formatNumber(sent.start) +
-        ";FM:STOP " + formatNumber(sent.stop) + ";FM:STEP " + formatNumber(sent.step) + ";FM:PER " +
-        formatNumber(sent.period) + ";FM:STAT ON;FM:STAR?;FM:STOP?;FM:STEP?;FM:PER?;FM:STAT?";
+    const QByteArray settings = "FM:MODE " + scpi::fmKindKeyword(d->fmMode) + ";FM:STAR " +
+                                formatNumber(sent.start) + ";FM:STOP " + formatNumber(sent.stop) +
+                                ";FM:STEP " + formatNumber(sent.step) + ";FM:PER " +
+                                formatNumber(sent.period) + ";FM:STAT ON";
+    if (!sweepAcceptable(*spec, gridStep, {startHz, stopHz, stepHz, periodS}) ||
+        !sweepAcceptable(*spec, gridStep, sent)) {
+        d->recordRefused(settings);
+        return false;
+    }
+    const QByteArray line = settings + ";FM:STAR?;FM:STOP?;FM:STEP?;FM:PER?;FM:STAT?";
     QByteArray reply;
     Sweep answer{};
     bool running = false;
@@ -635,6 +695,11 @@ void Generator::resetInstrument() {
     // The panel's level control and FM kind stay in force.
     d->transact(d->heldModesLine(), nullptr);
     d->pollAndReport();
+}
+
+void Generator::setExchangeOrigin(Exchange::Origin origin, const QString &client) {
+    d->origin = origin;
+    d->originClient = client;
 }
 
 bool Generator::query(const QByteArray &line, QByteArray &reply) {

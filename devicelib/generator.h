@@ -1,5 +1,7 @@
 #pragma once
 
+#include "exchange.h"
+
 #include <QList>
 #include <QObject>
 #include <QSerialPortInfo>
@@ -65,6 +67,10 @@ public:
     // again; reports every value that changed.
     void resetInstrument();
 
+    // Whose lines the calls from now on send, for the exchanged() reports
+    // (the panel's until told otherwise).
+    void setExchangeOrigin(rfgen::Exchange::Origin origin, const QString &client = QString());
+
 signals:
     void error(QString message);
     void disconnected();
@@ -74,6 +80,9 @@ signals:
     void newTFm(double seconds);
     void newState(bool on);
     void netControl(bool remote);
+    // Every line sent to the instrument, with what came back; only built
+    // while something is connected to it.
+    void exchanged(const rfgen::Exchange &exchange);
 
 protected:
     void openLink(const QSerialPortInfo &port);

@@ -56,6 +56,9 @@ public:
     bool firstPollDue = false;
     int linkAttempt = 0;
     std::unique_ptr<rfgen::RemoteServer> server;
+    rfgen::Exchange::Origin origin = rfgen::Exchange::Origin::Panel;
+    QString originClient;
+    qint64 pendingSentAt = 0; // when the poll or identification went out
 
     void open(const QSerialPortInfo &info);
     void closeLink();
@@ -66,6 +69,12 @@ public:
     bool setAndReadBack(const QByteArray &header, double value, double &answer);
     void pollAndReport();
     QByteArray heldModesLine() const;
+    // Reports an exchange (reply null: none came or none was wanted).
+    void record(rfgen::Exchange::Origin from, const QByteArray &sent, qint64 sentAt,
+                const QByteArray *reply, bool expectsReply);
+    void recordRefused(const QByteArray &sent);
+    bool recording() const;
+    qint64 sendTime() const;
 
 private:
     void writeLine(const QByteArray &line, bool logIt);

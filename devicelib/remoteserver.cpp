@@ -29,8 +29,16 @@ struct Client {
     bool scheduled = false;
     bool serving = false;
     bool leaving = false; // hung up: its last lines are still served
+    QString address;      // "ADDRESS:PORT", what the command journal names it by
 
-    Client(QTcpSocket *s, Generator *g) : socket(s), engine(g) {}
+    Client(QTcpSocket *s, Generator *g) : socket(s), engine(g), address(addressOf(*s)) {}
+
+    static QString addressOf(const QTcpSocket &socket) {
+        bool v4 = false;
+        const quint32 ipv4 = socket.peerAddress().toIPv4Address(&v4); // also for ::ffff:a.b.c.d
+        const QString host = v4 ? QHostAddress(ipv4).toString() : socket.peerAddress().toString();
+        return host + ':' + QString::number(socket.peerPort());
+    }
 };
 
 struct RemoteServer::Private {
@@ -245,7 +253,11 @@ void RemoteServer::handleLine(Client &client, const QByteArray &line) {
         client.engine.errors().push(scpi::CommandError);
         return;
     }
+    const QPointer<Generator> generator(d->generator);
+    generator->setExchangeOrigin(Exchange::Origin::Client, client.address);
     const QByteArray reply = client.engine.execute(line);
+    if (generator)
+        generator->setExchangeOrigin(Exchange::Origin::Panel);
     if (!reply.isNull() && client.socket && !client.leaving)
         client.socket->write(reply + '\n');
 }

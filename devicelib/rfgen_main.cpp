@@ -2,10 +2,12 @@
 #include "commandengine.h"
 #include "drivers.h"
 #include "generator.h"
+#include "journal.h"
 #include "models.h"
 #include "probe.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QSerialPort>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -21,12 +23,13 @@ namespace {
 
 const char usageText[] =
     "Usage: rfgen list\n"
-    "       rfgen serve [--port N] [--device PORT]\n"
+    "       rfgen serve [--port N] [--device PORT] [--journal FILE]\n"
     "       rfgen send [--device PORT] COMMAND...\n"
     "\n"
     "  list    probe every serial port and print PORT<TAB>MODEL<TAB>IDN\n"
     "  serve   connect to the instrument and serve remote-control clients on TCP\n"
-    "          port N (default 5025); reconnects after a link loss\n"
+    "          port N (default 5025); reconnects after a link loss; with\n"
+    "          --journal, appends every exchange but the polls to FILE\n"
     "  send    run each COMMAND line on the instrument, print query replies;\n"
     "          errors go to standard error (exit 1), no instrument: exit 2\n"
     "\n"
@@ -42,6 +45,7 @@ struct Options {
     QString verb;
     int tcpPort = 5025;
     QString device;
+    QString journal;
     QStringList commands;
 };
 
@@ -60,7 +64,8 @@ QStringList expandArguments(const QStringList &args) {
 
 bool takeOption(const QStringList &args, int &i, Options &options, QString &problem) {
     const QString arg = args.at(i);
-    if ((arg != "--port" || options.verb != "serve") &&
+    const bool serveOption = arg == "--port" || arg == "--journal";
+    if ((!serveOption || options.verb != "serve") &&
         (arg != "--device" || options.verb == "list")) {
         problem = "unexpected argument " + arg;
         return false;
@@ -69,8 +74,8 @@ bool takeOption(const QStringList &args, int &i, Options &options, QString &prob
         problem = arg + " needs a value";
         return false;
     }
-    if (arg == "--device") {
-        options.device = args.at(i);
+    if (arg == "--device" || arg == "--journal") {
+        (arg == "--device" ? options.device : options.journal) = args.at(i);
         return true;
     }
     bool ok = false;
@@ -206,7 +211,20 @@ public:
         QObject::connect(&retry, &QTimer::timeout, this, [this] { tryConnect(); });
     }
 
+    bool openJournal() {
+        if (options.journal.isEmpty())
+            return true;
+        journal.setFileName(options.journal);
+        if (journal.open(QIODevice::WriteOnly | QIODevice::Append))
+            return true;
+        std::fprintf(stderr, "rfgen: cannot write the journal %s: %s\n",
+                     qPrintable(options.journal), qPrintable(journal.errorString()));
+        return false;
+    }
+
     void start() {
+        if (!openJournal())
+            return QCoreApplication::exit(1);
         tryConnect();
         if (!driver || !driver->isConnected())
             retry.start();
@@ -228,6 +246,7 @@ public:
 private:
     Options options;
     QTimer retry;
+    QFile journal;
     std::unique_ptr<Generator> driver;
     bool announced = false;
     QString lastProblem;
@@ -279,7 +298,17 @@ private:
         QObject::connect(made.get(), &Generator::error, this, [](const QString &text) {
             std::fprintf(stderr, "rfgen: %s\n", qPrintable(text));
         });
+        if (journal.isOpen())
+            QObject::connect(made.get(), &Generator::exchanged, this, [this](const Exchange &e) {
+                if (e.origin != Exchange::Origin::Poll)
+                    writeToJournal(e);
+            });
         return made;
+    }
+
+    void writeToJournal(const Exchange &e) {
+        if (journal.write((journal::line(e) + '\n').toUtf8()) < 0 || !journal.flush())
+            tell("cannot write the journal: " + journal.errorString());
     }
 
     void startServer() {

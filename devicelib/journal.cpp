@@ -1,0 +1,144 @@
+#include "journal.h"
+
+#include "scpi.h"
+
+#include <QDateTime>
+#include <QStringList>
+
+#include <cmath>
+
+namespace rfgen::journal {
+
+namespace {
+
+struct Command {
+    QByteArray header, argument;
+    bool query = false;
+};
+
+QList<Command> commandsOf(const QByteArray &line) {
+    QList<Command> commands;
+    for (const QByteArray &part : line.split(';')) {
+        const QByteArray text = part.trimmed();
+        if (text.isEmpty())
+            continue;
+        const int space = text.indexOf(' ');
+        Command c;
+        c.header = (space < 0 ? text : text.left(space)).toUpper();
+        c.argument = space < 0 ? QByteArray() : text.mid(space + 1).trimmed();
+        c.query = c.header.endsWith('?');
+        commands << c;
+    }
+    return commands;
+}
+
+bool sameValue(const QByteArray &asked, const QByteArray &held) {
+    double a = 0, b = 0;
+    if (scpi::parseNumber(asked, a) && scpi::parseNumber(held, b))
+        return std::abs(a - b) <= 1e-9 * std::max(1.0, std::abs(a));
+    bool on = false, heldOn = false;
+    if (scpi::parseSwitch(asked, on) && scpi::parseSwitch(held, heldOn))
+        return on == heldOn;
+    return asked.trimmed().compare(held.trimmed(), Qt::CaseInsensitive) == 0;
+}
+
+// The settings of the line (positions in commandsOf) whose read-back in the
+// same line differs from what was asked.
+QList<int> refusedSettings(const Exchange &e) {
+    const QList<Command> commands = commandsOf(e.sent);
+    const QList<QByteArray> fields = e.reply.split(';');
+    QList<int> refused;
+    for (int i = 0; i < commands.size(); ++i) {
+        if (commands[i].query)
+            continue;
+        int field = 0;
+        for (int j = 0; j < commands.size(); ++j) {
+            if (!commands[j].query)
+                continue;
+            if (j > i && commands[j].header.chopped(1) == commands[i].header) {
+                if (field >= fields.size() || !sameValue(commands[i].argument, fields[field]))
+                    refused << i;
+                break;
+            }
+            ++field;
+        }
+    }
+    return refused;
+}
+
+QString pythonString(const QByteArray &text) {
+    QString quoted = QString::fromLatin1(text);
+    quoted.replace('\\', QLatin1String("\\\\")).replace('"', QLatin1String("\\\""));
+    return '"' + quoted + '"';
+}
+
+} // namespace
+
+QString originText(const Exchange &exchange) {
+    switch (exchange.origin) {
+    case Exchange::Origin::Client:
+        return QStringLiteral("Клиент ") + exchange.client;
+    case Exchange::Origin::Poll:
+        return QStringLiteral("Опрос");
+    case Exchange::Origin::Panel:
+        break;
+    }
+    return QStringLiteral("Панель");
+}
+
+QString replyText(const Exchange &exchange) {
+    if (exchange.refusedUnsent)
+        return QStringLiteral("не отправлено: вне пределов прибора");
+    if (!exchange.expectsReply)
+        return QString();
+    return exchange.answered ? QString::fromLatin1(exchange.reply) : QStringLiteral("нет ответа");
+}
+
+bool refused(const Exchange &exchange) {
+    return exchange.refusedUnsent || (exchange.answered && !refusedSettings(exchange).isEmpty());
+}
+
+QString line(const Exchange &exchange) {
+    QStringList fields{QDateTime::fromMSecsSinceEpoch(exchange.time).toString("HH:mm:ss.zzz"),
+                       originText(exchange), QString::fromLatin1(exchange.sent),
+                       replyText(exchange)};
+    if (refused(exchange))
+        fields << QStringLiteral("отклонено");
+    return fields.join('\t');
+}
+
+QString replayScript(const QList<Exchange> &exchanges, const QString &host, int port) {
+    QStringList script{
+        "#!/usr/bin/python3",
+        "# Сервер для этого скрипта: окно \"Удаленное управление\" панели (сервер включен)",
+        "# или `rfgen serve --port " + QString::number(port) + "` у прибора той же модели.",
+        "import sys",
+        "import pyvisa",
+        "",
+        QStringLiteral("RESOURCE = \"TCPIP::%1::%2::SOCKET\"").arg(host).arg(port),
+        "inst = pyvisa.ResourceManager(\"@py\").open_resource(",
+        "    RESOURCE, read_termination=\"\\n\", write_termination=\"\\n\", timeout=5000)",
+    };
+    for (const Exchange &e : exchanges) {
+        const QList<Command> commands = commandsOf(e.sent);
+        const QList<int> refusedHere = refusedSettings(e);
+        const bool lost = e.refusedUnsent || (e.expectsReply && !e.answered);
+        for (int i = 0; i < commands.size(); ++i) {
+            if (commands[i].query)
+                continue;
+            const QByteArray text = (commands[i].header + ' ' + commands[i].argument).trimmed();
+            if (lost || refusedHere.contains(i))
+                script << "# не принято прибором, не повторяется: " + QString::fromLatin1(text);
+            else
+                script << "inst.write(" + pythonString(text) + ")";
+        }
+    }
+    script << "inst.query(\"*OPC?\")"
+           << "error = inst.query(\"SYST:ERR?\").strip()"
+           << "if not error.startswith(\"0\"):"
+           << "    sys.exit(\"the instrument reported: \" + error)"
+           << "";
+    return script.join('\n');
+}
+
+} // namespace rfgen::journal

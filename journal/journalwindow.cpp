@@ -1,0 +1,167 @@
+#include "journalwindow.h"
+
+#include "journal.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QScrollBar>
+#include <QSortFilterProxyModel>
+#include <QTableView>
+#include <QVBoxLayout>
+
+using rfgen::Exchange;
+
+CommandJournal::CommandJournal(QObject *parent) : QAbstractTableModel(parent), ring(capacity) {}
+
+void CommandJournal::add(const Exchange &exchange) {
+    if (ring.isFull()) {
+        beginRemoveRows(QModelIndex(), 0, 0);
+        ring.removeFirst();
+        endRemoveRows();
+    }
+    if (!ring.areIndexesValid())
+        ring.normalizeIndexes();
+    beginInsertRows(QModelIndex(), ring.count(), ring.count());
+    ring.append(exchange);
+    endInsertRows();
+}
+
+void CommandJournal::clear() {
+    beginResetModel();
+    ring.clear();
+    endResetModel();
+}
+
+const Exchange &CommandJournal::at(int row) const {
+    return ring.at(ring.firstIndex() + row);
+}
+
+QList<Exchange> CommandJournal::exchanges() const {
+    QList<Exchange> all;
+    all.reserve(ring.count());
+    for (int row = 0; row < ring.count(); ++row)
+        all << at(row);
+    return all;
+}
+
+int CommandJournal::rowCount(const QModelIndex &parent) const {
+    return parent.isValid() ? 0 : ring.count();
+}
+
+int CommandJournal::columnCount(const QModelIndex &parent) const {
+    return parent.isValid() ? 0 : 5;
+}
+
+QVariant CommandJournal::data(const QModelIndex &index, int role) const {
+    if (!index.isValid() || index.row() >= ring.count())
+        return QVariant();
+    const Exchange &e = at(index.row());
+    if (role == Qt::ForegroundRole && rfgen::journal::refused(e))
+        return QColor(Qt::darkRed);
+    if (role == Qt::UserRole)
+        return e.origin == Exchange::Origin::Poll;
+    if (role != Qt::DisplayRole)
+        return QVariant();
+    return rfgen::journal::line(e).section('\t', index.column(), index.column());
+}
+
+QVariant CommandJournal::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return QVariant();
+    static const QStringList titles{"Время", "Источник", "Команда", "Ответ", ""};
+    return titles.value(section);
+}
+
+// ------------------------------------------------------------------ window
+
+JournalWindow::JournalWindow(CommandJournal &journal,
+                             std::function<QString(const QList<Exchange> &)> script,
+                             QWidget *parent)
+    : QWidget(parent, Qt::Window), journal(journal), script(std::move(script)),
+      shown(new QSortFilterProxyModel(this)), view(new QTableView),
+      showPolls(new QCheckBox(QStringLiteral("Показывать опрос"))) {
+    setWindowTitle(QStringLiteral("Журнал команд"));
+    resize(760, 420);
+    shown->setSourceModel(&journal);
+    shown->setFilterRole(Qt::UserRole);
+    shown->setFilterFixedString(QStringLiteral("false")); // polls hidden
+    view->setModel(shown);
+    view->verticalHeader()->hide();
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->horizontalHeader()->setStretchLastSection(true);
+    view->setColumnWidth(0, 100);
+    view->setColumnWidth(1, 160);
+    view->setColumnWidth(2, 260);
+    view->setColumnWidth(3, 140);
+    connect(showPolls, &QCheckBox::toggled, this, [this](bool on) {
+        shown->setFilterFixedString(on ? QString() : QStringLiteral("false"));
+        view->scrollToBottom();
+    });
+    followNewRows();
+
+    auto *clear = new QPushButton(QStringLiteral("Очистить"));
+    auto *saveButton = new QPushButton(QStringLiteral("Сохранить..."));
+    auto *copy = new QPushButton(QStringLiteral("Копировать как скрипт"));
+    connect(clear, &QPushButton::clicked, &journal, &CommandJournal::clear);
+    connect(saveButton, &QPushButton::clicked, this, &JournalWindow::save);
+    connect(copy, &QPushButton::clicked, this, &JournalWindow::copyScript);
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(showPolls);
+    buttons->addStretch();
+    for (QPushButton *button : {clear, saveButton, copy})
+        buttons->addWidget(button);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(view);
+    layout->addLayout(buttons);
+}
+
+// New exchanges scroll into view unless the operator has scrolled back to read.
+void JournalWindow::followNewRows() {
+    auto atBottom = std::make_shared<bool>(true);
+    connect(shown, &QAbstractItemModel::rowsAboutToBeInserted, this, [this, atBottom] {
+        const QScrollBar *bar = view->verticalScrollBar();
+        *atBottom = bar->value() == bar->maximum();
+    });
+    connect(shown, &QAbstractItemModel::rowsInserted, this, [this, atBottom] {
+        if (*atBottom && isVisible())
+            view->scrollToBottom();
+    });
+}
+
+bool JournalWindow::saveTo(const QString &path, QString &why) const {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        why = file.errorString();
+        return false;
+    }
+    for (int row = 0; row < shown->rowCount(); ++row) {
+        const int source = shown->mapToSource(shown->index(row, 0)).row();
+        file.write((rfgen::journal::line(journal.at(source)) + '\n').toUtf8());
+    }
+    if (!file.commit()) {
+        why = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+void JournalWindow::save() {
+    const QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Сохранить журнал"), QStringLiteral("journal.txt"),
+        QStringLiteral("Текст (*.txt);;Все файлы (*)"));
+    QString why;
+    if (!path.isEmpty() && !saveTo(path, why))
+        QMessageBox::warning(this, QStringLiteral("Журнал команд"),
+                             QStringLiteral("Не удалось сохранить журнал: ") + why);
+}
+
+void JournalWindow::copyScript() {
+    QApplication::clipboard()->setText(script(journal.exchanges()));
+}
