@@ -54,6 +54,7 @@ void MainWindow::createActions() {
     netControlAction = createAction(tr("Удаленное управление"), QString(), false,
                                     &MainWindow::createNetConfingWindow);
     journalAction = createAction(tr("Журнал команд"), QString(), false, &MainWindow::showJournal);
+    journalAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+J")));
     infoAction = createAction(tr("Справка"), QString(), false, &MainWindow::getInfo);
     amplitudeLevelAction = createAction(tr("Сохранение уровня амплитуды"), QString(), false,
                                         &MainWindow::setAmplitudeLevelControl);

@@ -40,10 +40,13 @@ class KeyPresser:
         if not self.display:
             raise RuntimeError("cannot open display " + display)
 
-    def press(self, key):
-        code = self.x11.XKeysymToKeycode(self.display, self.x11.XStringToKeysym(key.encode()))
-        self.xtst.XTestFakeKeyEvent(self.display, code, 1, 0)
-        self.xtst.XTestFakeKeyEvent(self.display, code, 0, 0)
+    def press(self, key, modifier=None):
+        codes = [self.x11.XKeysymToKeycode(self.display, self.x11.XStringToKeysym(k.encode()))
+                 for k in ([modifier] if modifier else []) + [key]]
+        for code in codes:
+            self.xtst.XTestFakeKeyEvent(self.display, code, 1, 0)
+        for code in reversed(codes):
+            self.xtst.XTestFakeKeyEvent(self.display, code, 0, 0)
         self.x11.XFlush(self.display)
 
     def close(self):
@@ -110,6 +113,13 @@ def cpu_share(run, seconds):
     return (run.stats.cpu_seconds() - before) / (time.monotonic() - started)
 
 
+def idle_and_keys(run, x, presser, presses, cpu_seconds):
+    """CPU share while idle, then key-to-instrument latencies."""
+    idle = cpu_share(run, cpu_seconds)
+    x.focus(run.main_window())
+    return idle, measure_key_latency(run, presser, presses)
+
+
 def measure(start_runs=5, presses=200, cpu_seconds=10.0):
     workdir = tempfile.mkdtemp(prefix="rfpanel-bench-")
     x = XServer(workdir)
@@ -122,11 +132,14 @@ def measure(start_runs=5, presses=200, cpu_seconds=10.0):
             run.wait_title(connected_title(MODEL, run.port(0)), 15)
             time.sleep(2.0)  # let the first polls and lazy initialisation finish
             rss_after_start = run.stats.rss_kib()
-            idle_connected = cpu_share(run, cpu_seconds)
-            x.focus(run.main_window())
             presser = KeyPresser(x.env["DISPLAY"])
             try:
-                latencies = measure_key_latency(run, presser, presses)
+                idle_connected, latencies = idle_and_keys(run, x, presser, presses, cpu_seconds)
+                # The same with the command journal's window open (Ctrl+J).
+                presser.press("j", modifier="Control_L")
+                wait_until(lambda: x.windows("^Журнал команд$"), 10, "the journal window")
+                journal_idle, journal_latencies = idle_and_keys(run, x, presser, presses,
+                                                                cpu_seconds)
             finally:
                 presser.close()
             run.control("unplug 0")
@@ -155,6 +168,9 @@ def measure(start_runs=5, presses=200, cpu_seconds=10.0):
         "cpu_seconds": cpu_seconds,
         "cpu_idle_connected_percent": idle_connected * 100,
         "cpu_unplugged_percent": unplugged * 100,
+        "journal_key_to_instrument_median_ms": statistics.median(journal_latencies),
+        "journal_key_to_instrument_p99_ms": percentile(journal_latencies, 0.99),
+        "journal_cpu_idle_connected_percent": journal_idle * 100,
     }
 
 
@@ -179,6 +195,10 @@ def main():
           f"{figures['key_to_instrument_p99_ms']:.2f} ms p99 of {args.presses} presses")
     print(f"  RSS after start            {figures['rss_after_start_mib']:8.1f} MiB")
     print(f"  CPU idle, connected        {figures['cpu_idle_connected_percent']:8.2f} % of a core")
+    print(f"  with the journal window open: key press to instrument "
+          f"{figures['journal_key_to_instrument_median_ms']:.2f} ms median, "
+          f"{figures['journal_key_to_instrument_p99_ms']:.2f} ms p99; CPU idle "
+          f"{figures['journal_cpu_idle_connected_percent']:.2f} %")
     print(f"  CPU while unplugged        {figures['cpu_unplugged_percent']:8.2f} % of a core")
 
 

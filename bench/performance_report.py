@@ -115,10 +115,17 @@ def report(panel, remote, pyvisa, autosearch):
          f" median, {panel['key_to_instrument_p99_ms']:.2f} ms p99 "
          f"(max {panel['key_to_instrument_max_ms']:.2f} ms) over {panel['presses']} presses",
          PANEL_COMMAND),
+        ("Key press to command, command journal window open",
+         f"{panel['journal_key_to_instrument_median_ms']:.2f} ms median, "
+         f"{panel['journal_key_to_instrument_p99_ms']:.2f} ms p99 (same run, window closed: "
+         f"{panel['key_to_instrument_median_ms']:.2f} ms)", PANEL_COMMAND),
         ("Resident memory (VmRSS) after start", beside_floor(
             panel["rss_after_start_mib"], panel["floor_rss_mib"], "MiB", 1), PANEL_COMMAND),
         ("CPU while connected and idle", f"{panel['cpu_idle_connected_percent']:.2f} % of one "
          f"core over {cpu_window}", PANEL_COMMAND),
+        ("CPU while connected and idle, command journal window open",
+         f"{panel['journal_cpu_idle_connected_percent']:.2f} % of one core over {cpu_window} "
+         f"(same run, window closed: {panel['cpu_idle_connected_percent']:.2f} %)", PANEL_COMMAND),
         ("CPU while the instrument is unplugged", f"{panel['cpu_unplugged_percent']:.2f} % of "
          f"one core over {cpu_window}", PANEL_COMMAND),
     ]

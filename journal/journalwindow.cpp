@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDateTime>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -18,24 +19,48 @@
 
 using rfgen::Exchange;
 
-CommandJournal::CommandJournal(QObject *parent) : QAbstractTableModel(parent), ring(capacity) {}
+namespace {
+constexpr int publishIntervalMs = 100;
+}
+
+CommandJournal::CommandJournal(QObject *parent) : QAbstractTableModel(parent), ring(capacity) {
+    publishTimer.setSingleShot(true);
+    publishTimer.setInterval(publishIntervalMs);
+    connect(&publishTimer, &QTimer::timeout, this, &CommandJournal::publish);
+}
 
 void CommandJournal::add(const Exchange &exchange) {
-    if (ring.isFull()) {
-        beginRemoveRows(QModelIndex(), 0, 0);
-        ring.removeFirst();
+    incoming.append(exchange);
+    if (incoming.size() >= capacity)
+        publish(); // bounded even while no event loop runs
+    else if (!publishTimer.isActive())
+        publishTimer.start();
+}
+
+void CommandJournal::publish() {
+    publishTimer.stop();
+    if (incoming.isEmpty())
+        return;
+    const int dropped = std::min(ring.count(), ring.count() + incoming.size() - capacity);
+    if (dropped > 0) {
+        beginRemoveRows(QModelIndex(), 0, dropped - 1);
+        for (int i = 0; i < dropped; ++i)
+            ring.removeFirst();
         endRemoveRows();
     }
     if (!ring.areIndexesValid())
         ring.normalizeIndexes();
-    beginInsertRows(QModelIndex(), ring.count(), ring.count());
-    ring.append(exchange);
+    beginInsertRows(QModelIndex(), ring.count(), ring.count() + incoming.size() - 1);
+    for (const Exchange &e : std::as_const(incoming))
+        ring.append(e); // beyond capacity the oldest of them go at once
     endInsertRows();
+    incoming.clear();
 }
 
 void CommandJournal::clear() {
     beginResetModel();
     ring.clear();
+    incoming.clear();
     endResetModel();
 }
 
@@ -45,10 +70,10 @@ const Exchange &CommandJournal::at(int row) const {
 
 QList<Exchange> CommandJournal::exchanges() const {
     QList<Exchange> all;
-    all.reserve(ring.count());
-    for (int row = 0; row < ring.count(); ++row)
+    const int fromRing = std::max(0, ring.count() + int(incoming.size()) - capacity);
+    for (int row = fromRing; row < ring.count(); ++row)
         all << at(row);
-    return all;
+    return all + incoming;
 }
 
 int CommandJournal::rowCount(const QModelIndex &parent) const {
@@ -69,7 +94,18 @@ QVariant CommandJournal::data(const QModelIndex &index, int role) const {
         return e.origin == Exchange::Origin::Poll;
     if (role != Qt::DisplayRole)
         return QVariant();
-    return rfgen::journal::line(e).section('\t', index.column(), index.column());
+    switch (index.column()) {
+    case 0:
+        return QDateTime::fromMSecsSinceEpoch(e.time).toString(QStringLiteral("HH:mm:ss.zzz"));
+    case 1:
+        return rfgen::journal::originText(e);
+    case 2:
+        return QString::fromLatin1(e.sent);
+    case 3:
+        return rfgen::journal::replyText(e);
+    default:
+        return rfgen::journal::refused(e) ? QStringLiteral("отклонено") : QString();
+    }
 }
 
 QVariant CommandJournal::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -4,6 +4,7 @@
 
 #include <QAbstractTableModel>
 #include <QContiguousCache>
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
@@ -13,7 +14,9 @@ class QSortFilterProxyModel;
 class QTableView;
 
 // The last exchanges with the instrument, newest last; the oldest go once
-// the ring is full. Columns: time, origin, line sent, reply, refusal.
+// the ring is full. Columns: time, origin, line sent, reply, refusal. New
+// exchanges reach the rows ten times a second at most, so an open window
+// redraws at a reading pace, not once per exchange.
 class CommandJournal : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -24,6 +27,7 @@ public:
     void add(const rfgen::Exchange &exchange);
     void clear();
     const rfgen::Exchange &at(int row) const;
+    // Every exchange kept, rows and those still on their way to the rows.
     QList<rfgen::Exchange> exchanges() const;
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -33,6 +37,10 @@ public:
 
 private:
     QContiguousCache<rfgen::Exchange> ring;
+    QList<rfgen::Exchange> incoming;
+    QTimer publishTimer;
+
+    void publish();
 };
 
 // The non-modal window "Журнал команд": the journal, polls shown on demand,
