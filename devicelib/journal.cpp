@@ -88,7 +88,7 @@ QString originText(const Exchange &exchange) {
 
 QString replyText(const Exchange &exchange) {
     if (exchange.refusedUnsent)
-        return QStringLiteral("не отправлено: вне пределов прибора");
+        return QStringLiteral("не отправлено"); // outside the model's limits
     if (!exchange.expectsReply)
         return QString();
     return exchange.answered ? QString::fromLatin1(exchange.reply) : QStringLiteral("нет ответа");

@@ -92,7 +92,7 @@ QVariant CommandJournal::data(const QModelIndex &index, int role) const {
         return QColor(Qt::darkRed);
     if (role == Qt::UserRole)
         return e.origin == Exchange::Origin::Poll;
-    if (role != Qt::DisplayRole)
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole) // a tip shows what is cut off
         return QVariant();
     switch (index.column()) {
     case 0:
@@ -124,7 +124,7 @@ JournalWindow::JournalWindow(CommandJournal &journal,
       shown(new QSortFilterProxyModel(this)), view(new QTableView),
       showPolls(new QCheckBox(QStringLiteral("Показывать опрос"))) {
     setWindowTitle(QStringLiteral("Журнал команд"));
-    resize(760, 420);
+    resize(fontMetrics().averageCharWidth() * 120, fontMetrics().height() * 24);
     shown->setSourceModel(&journal);
     shown->setFilterRole(Qt::UserRole);
     shown->setFilterFixedString(QStringLiteral("false")); // polls hidden
@@ -132,10 +132,15 @@ JournalWindow::JournalWindow(CommandJournal &journal,
     view->verticalHeader()->hide();
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->horizontalHeader()->setStretchLastSection(true);
-    view->setColumnWidth(0, 100);
-    view->setColumnWidth(1, 160);
-    view->setColumnWidth(2, 260);
-    view->setColumnWidth(3, 140);
+    const QFontMetrics metrics = view->fontMetrics();
+    const int padding = metrics.averageCharWidth() * 2;
+    view->verticalHeader()->setDefaultSectionSize(metrics.height() + padding / 2);
+    view->setColumnWidth(0, metrics.horizontalAdvance(QStringLiteral("00:00:00.000")) + padding);
+    view->setColumnWidth(1, metrics.horizontalAdvance(QStringLiteral("Клиент 127.0.0.1:55555")) +
+                                padding);
+    view->setColumnWidth(2, metrics.averageCharWidth() * 34);
+    view->setColumnWidth(3, metrics.averageCharWidth() * 22);
+    view->setWordWrap(false);
     connect(showPolls, &QCheckBox::toggled, this, [this](bool on) {
         shown->setFilterFixedString(on ? QString() : QStringLiteral("false"));
         view->scrollToBottom();

@@ -325,12 +325,12 @@ private slots:
         QVERIFY(client.waitForConnected(5000));
         client.write("ATT 10\n*OPC?\n");
         QTRY_VERIFY(client.canReadLine());
+        const QString byClient = "\tКлиент 127.0.0.1:" + QString::number(client.localPort());
         driver->stopServer();
         QStringList lines;
         for (const rfgen::Exchange &e : window->findChild<CommandJournal *>()->exchanges())
             lines << rfgen::journal::line(e);
         const QString log = lines.join('\n');
-        const QString byClient = "\tКлиент 127.0.0.1:" + QString::number(client.localPort());
         QVERIFY2(log.contains(byClient + "\tATT 10;ATT?\t10"), qPrintable(log));
         QVERIFY2(log.contains(QRegularExpression("\tПанель\tFREQ 7000000000\t.*\tотклонено\n")),
                  qPrintable(log));
