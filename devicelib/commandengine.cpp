@@ -40,6 +40,10 @@ QByteArray CommandEngine::execute(const QByteArray &line) {
 }
 
 void CommandEngine::run(const scpi::Command &command, QList<QByteArray> &fields) {
+    if (const scpi::ErrorCode typeError = scpi::argumentTypeError(command)) {
+        queue.push(typeError);
+        return;
+    }
     // The error queue and *OPC? stay usable without an instrument, so a
     // client can learn why its commands fail.
     if (runLocal(command, fields))
@@ -51,7 +55,7 @@ void CommandEngine::run(const scpi::Command &command, QList<QByteArray> &fields)
         return;
     }
     if (command.query)
-        runQuery(command.header, fields);
+        runQuery(command, fields);
     else
         runSetting(command);
     lineFailed = !generator || !generator->isResponding();
@@ -66,7 +70,7 @@ bool CommandEngine::runLocal(const scpi::Command &command, QList<QByteArray> &fi
             fields.append(scpi::errorReply(queue.pop()));
         return true;
     case Header::Cls:
-        if (command.query || !command.argument.isEmpty())
+        if (command.query)
             queue.push(scpi::CommandError);
         else
             queue.clear();
@@ -87,7 +91,12 @@ QByteArray CommandEngine::readInstrument(const QByteArray &query) {
     return reply;
 }
 
-void CommandEngine::runQuery(Header header, QList<QByteArray> &fields) {
+void CommandEngine::runQuery(const scpi::Command &command, QList<QByteArray> &fields) {
+    const Header header = command.header;
+    if (!command.argument.isEmpty()) { // MIN, MAX or DEF: the model's, not the instrument's
+        fields.append(formatValue(header, boundValue(header, scpi::parseBound(command.argument))));
+        return;
+    }
     if (header == Header::Idn) {
         // Right after connecting the identification may not be in yet.
         const QByteArray known = generator->identification().toLatin1();
@@ -100,16 +109,13 @@ void CommandEngine::runQuery(Header header, QList<QByteArray> &fields) {
         queue.push(scpi::UndefinedHeader);
         return;
     }
-    const bool dbmModel = levelInDbm(generator);
-    const bool volt = header == Header::Volt, pow = header == Header::Pow;
-    if ((volt && dbmModel) || (pow && !dbmModel)) {
+    if (isConvertedLevel(header)) {
         // The instrument holds the other unit: read it and convert.
+        const bool volt = header == Header::Volt;
         double level = 0;
-        const QByteArray reply = readInstrument(dbmModel ? "POW?" : "VOLT?");
-        if (!scpi::parseNumber(reply, level))
-            return;
-        fields.append(scpi::formatNumber(volt ? roundToStep(dbmToVolts(level), 1e-6)
-                                              : roundToStep(voltsToDbm(level), 0.01)));
+        const QByteArray reply = readInstrument(volt ? "POW?" : "VOLT?");
+        if (scpi::parseNumber(reply, level))
+            fields.append(formatValue(header, volt ? dbmToVolts(level) : voltsToDbm(level)));
         return;
     }
     const QByteArray reply = readInstrument(scpi::shortHeader(header) + '?');
@@ -117,16 +123,31 @@ void CommandEngine::runQuery(Header header, QList<QByteArray> &fields) {
         fields.append(reply);
 }
 
+bool CommandEngine::isConvertedLevel(Header header) const {
+    const bool dbmModel = levelInDbm(generator);
+    return (header == Header::Volt && dbmModel) || (header == Header::Pow && !dbmModel);
+}
+
+// As the plain query answers: a level converted from the model's own unit is
+// rounded to 1 uV or 0.01 dB.
+QByteArray CommandEngine::formatValue(Header header, double value) const {
+    if (isConvertedLevel(header))
+        value = roundToStep(value, header == Header::Volt ? 1e-6 : 0.01);
+    return scpi::formatNumber(value);
+}
+
+double CommandEngine::boundValue(Header header, scpi::Bound bound) const {
+    SettingRange range;
+    settingRange(*modelSpec(generator->modelCode()), header, generator->getFrequencyGrid(), range);
+    return bound == scpi::Bound::Min   ? range.min
+           : bound == scpi::Bound::Max ? range.max
+                                       : range.reset;
+}
+
 void CommandEngine::runSetting(const scpi::Command &command) {
     switch (command.header) {
-    case Header::Idn:
-        queue.push(scpi::CommandError);
-        return;
     case Header::Rst:
-        if (!command.argument.isEmpty())
-            queue.push(scpi::CommandError);
-        else
-            reset();
+        reset();
         return;
     case Header::Outp:
     case Header::FmState: {
@@ -144,11 +165,14 @@ void CommandEngine::runSetting(const scpi::Command &command) {
     default:
         break;
     }
-    double value = 0;
-    if (!scpi::parseNumber(command.argument, value))
-        queue.push(scpi::CommandError);
-    else
-        setNumber(command.header, value);
+    const scpi::Unit unit = scpi::unitOf(command.header);
+    if (unit == scpi::Unit::None) // *IDN and *OPC are queries here
+        return queue.push(scpi::CommandError);
+    scpi::NumericArgument argument;
+    if (const scpi::ErrorCode error = scpi::parseNumericArgument(command.argument, unit, argument))
+        return queue.push(error);
+    const bool bound = argument.bound != scpi::Bound::None;
+    setNumber(command.header, bound ? boundValue(command.header, argument.bound) : argument.value);
 }
 
 void CommandEngine::setNumber(Header header, double value) {
@@ -174,7 +198,7 @@ void CommandEngine::setNumber(Header header, double value) {
         sweep.period = value;
         return;
     default:
-        queue.push(scpi::CommandError);
+        return;
     }
 }
 

@@ -14,6 +14,8 @@ namespace rfgen {
 // Runs a client's command lines on a generator through the same driver
 // operations as the front panel; refusals go to the client's own error queue.
 // Values are in interface units: VOLT in volts for every model, POW in dBm.
+// Numbers may carry a unit suffix or be MIN, MAX or DEF; the engine turns them
+// into plain numbers before the driver, so the instrument never sees them.
 class CommandEngine {
 public:
     explicit CommandEngine(Generator *generator);
@@ -35,7 +37,11 @@ private:
 
     void run(const scpi::Command &command, QList<QByteArray> &fields);
     bool runLocal(const scpi::Command &command, QList<QByteArray> &fields);
-    void runQuery(scpi::Header header, QList<QByteArray> &fields);
+    void runQuery(const scpi::Command &command, QList<QByteArray> &fields);
+    bool isConvertedLevel(scpi::Header header) const;
+    QByteArray formatValue(scpi::Header header, double value) const;
+    // MIN, MAX or DEF of a number: the model's limits and power-on value.
+    double boundValue(scpi::Header header, scpi::Bound bound) const;
     void runSetting(const scpi::Command &command);
     void setNumber(scpi::Header header, double value);
     void applySetting(double value, bool (Generator::*set)(double &),

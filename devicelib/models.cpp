@@ -33,6 +33,48 @@ double gridStepHz(int index) {
     return index >= 0 && index < gridCount ? steps[index] : steps[defaultGridIndex];
 }
 
+namespace {
+double levelInVolts(const ModelSpec &spec, double level) {
+    return spec.levelInDbm ? dbmToVolts(level) : level;
+}
+
+double levelInDbm(const ModelSpec &spec, double level) {
+    return spec.levelInDbm ? level : voltsToDbm(level);
+}
+} // namespace
+
+bool settingRange(const ModelSpec &spec, scpi::Header header, int gridIndex, SettingRange &range) {
+    using scpi::Header;
+    const double lowest = spec.minFrequencyHz, highest = spec.maxFrequencyHz;
+    switch (header) {
+    case Header::Freq:
+        range = {lowest, highest, resetFrequencyHz};
+        return true;
+    case Header::FmStart:
+    case Header::FmStop:
+        range = {lowest, highest, 0};
+        return true;
+    case Header::FmStep:
+        range = {gridStepHz(gridIndex), highest - lowest, 0};
+        return true;
+    case Header::FmPeriod:
+        range = {minFmPeriodS, maxFmPeriodS, resetFmPeriodS};
+        return true;
+    case Header::Att:
+        range = {0, spec.maxAttenuationDb, 0};
+        return true;
+    case Header::Volt:
+        range = {levelInVolts(spec, spec.minLevel), levelInVolts(spec, spec.maxLevel),
+                 resetAmplitudeV};
+        return true;
+    case Header::Pow:
+        range = {levelInDbm(spec, spec.minLevel), levelInDbm(spec, spec.maxLevel), resetLevelDbm};
+        return true;
+    default:
+        return false;
+    }
+}
+
 double roundToStep(double value, double step) {
     const double quotient = value / step;
     // Nudge by a few ulps of the quotient so that 1.4999999999999998 counts as a half.

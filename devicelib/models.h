@@ -1,5 +1,7 @@
 #pragma once
 
+#include "scpi.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -40,6 +42,25 @@ constexpr double fmPeriodStepS = 1e-6;
 constexpr double minFmPeriodS = 0.001;
 constexpr double maxFmPeriodS = 1000.0;
 constexpr int maxFmPoints = 100000;
+
+// The power-on (*RST) state of every model; attenuation and the sweep's
+// start, stop and step are 0. The level is the same on every model: 0.1 V is
+// -10 dBm.
+constexpr double resetFrequencyHz = 100e6;
+constexpr double resetAmplitudeV = 0.1;
+constexpr double resetLevelDbm = -10.0;
+constexpr double resetFmPeriodS = 0.001;
+
+// The limits and the power-on value of a number a client sets, in interface
+// units (VOLT in volts and POW in dBm on every model). The sweep step lies
+// between the frequency grid's step and the width of the frequency range.
+struct SettingRange {
+    double min = 0;
+    double max = 0;
+    double reset = 0;
+};
+// False for a header that takes no number.
+bool settingRange(const ModelSpec &spec, scpi::Header header, int gridIndex, SettingRange &range);
 
 // Rounds to the nearest multiple of step, halves away from zero; tolerant of
 // binary representation error (0.0015 V rounds to 0.002 V).

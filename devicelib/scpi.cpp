@@ -107,8 +107,6 @@ ErrorCode parseCommand(const QByteArray &text, Command &command) {
     command.header = matchHeader(name);
     if (command.header == Header::Unknown)
         return UndefinedHeader;
-    if (command.query && !command.argument.isEmpty())
-        return CommandError;
     return NoError;
 }
 
@@ -134,6 +132,161 @@ QByteArray formatNumber(double value) {
     if (std::abs(value) < 1e15 && value == std::trunc(value))
         return QByteArray::number(static_cast<qint64>(value));
     return QByteArray::number(value, 'g', 12);
+}
+
+Unit unitOf(Header header) {
+    switch (header) {
+    case Header::Freq:
+    case Header::FmStart:
+    case Header::FmStop:
+    case Header::FmStep:
+        return Unit::Hertz;
+    case Header::Volt:
+        return Unit::Volt;
+    case Header::Pow:
+        return Unit::Dbm;
+    case Header::Att:
+        return Unit::Db;
+    case Header::FmPeriod:
+        return Unit::Second;
+    default:
+        return Unit::None;
+    }
+}
+
+Bound parseBound(const QByteArray &text) {
+    const QByteArray word = text.trimmed().toUpper();
+    if (word == "MIN" || word == "MINIMUM")
+        return Bound::Min;
+    if (word == "MAX" || word == "MAXIMUM")
+        return Bound::Max;
+    if (word == "DEF" || word == "DEFAULT")
+        return Bound::Default;
+    return Bound::None;
+}
+
+namespace {
+
+struct UnitForm {
+    Unit unit;
+    const char *symbol;
+    bool takesMultipliers; // not the logarithmic dB and dBm
+};
+
+const UnitForm unitForms[] = {{Unit::Hertz, "HZ", true},
+                              {Unit::Volt, "V", true},
+                              {Unit::Dbm, "DBM", false},
+                              {Unit::Db, "DB", false},
+                              {Unit::Second, "S", true}};
+
+struct Multiplier {
+    const char *prefix;
+    int exponent;
+};
+
+// SCPI's multipliers; M is milli, MA mega.
+const Multiplier multipliers[] = {{"G", 9}, {"MA", 6}, {"K", 3}, {"M", -3}, {"U", -6}, {"N", -9}};
+
+const UnitForm *unitForm(Unit unit) {
+    for (const UnitForm &form : unitForms)
+        if (form.unit == unit)
+            return &form;
+    return nullptr;
+}
+
+// The power of ten a suffix stands for: the unit's symbol, a multiplier with
+// or without it, and MHZ, which means mega-hertz although M alone is milli.
+bool suffixExponent(const QByteArray &suffix, Unit unit, int &exponent) {
+    const UnitForm *form = unitForm(unit);
+    const QByteArray word = suffix.toUpper();
+    exponent = 0;
+    if (!form)
+        return false;
+    if (word == form->symbol)
+        return true;
+    if (unit == Unit::Hertz && word == "MHZ") {
+        exponent = 6;
+        return true;
+    }
+    for (const Multiplier &m : multipliers) {
+        if (form->takesMultipliers &&
+            (word == m.prefix || word == m.prefix + QByteArray(form->symbol))) {
+            exponent = m.exponent;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool isDigit(const QByteArray &t, int i) {
+    return i < t.size() && std::isdigit(static_cast<unsigned char>(t.at(i)));
+}
+
+bool isSign(const QByteArray &t, int i) {
+    return i < t.size() && (t.at(i) == '+' || t.at(i) == '-');
+}
+
+// Where the number at the start of text ends; an E belongs to it only when
+// digits follow.
+int numberEnd(const QByteArray &t, int &exponentStart) {
+    int i = isSign(t, 0) ? 1 : 0;
+    while (isDigit(t, i) || (i < t.size() && t.at(i) == '.'))
+        ++i;
+    exponentStart = i;
+    if (i >= t.size() || std::toupper(static_cast<unsigned char>(t.at(i))) != 'E')
+        return i;
+    int end = isSign(t, i + 1) ? i + 2 : i + 1;
+    if (!isDigit(t, end))
+        return i;
+    while (isDigit(t, end))
+        ++end;
+    return end;
+}
+
+// The number with its decimal exponent moved by shift, rounded to binary once:
+// 0.1 GHz is the double nearest 100000000, not 0.1 times 1e9.
+bool parseShifted(const QByteArray &number, int exponentStart, int shift, double &value) {
+    bool ok = true;
+    const QByteArray exponent = number.mid(exponentStart + 1);
+    const qint64 power = (exponent.isEmpty() ? 0 : exponent.toLongLong(&ok)) + shift;
+    return ok && parseNumber(number.left(exponentStart) + 'e' + QByteArray::number(power), value);
+}
+
+bool allLetters(const QByteArray &text) {
+    for (char c : text)
+        if (!std::isalpha(static_cast<unsigned char>(c)))
+            return false;
+    return true;
+}
+
+} // namespace
+
+ErrorCode parseNumericArgument(const QByteArray &text, Unit unit, NumericArgument &argument) {
+    const QByteArray t = text.trimmed();
+    argument = NumericArgument{parseBound(t), 0};
+    if (argument.bound != Bound::None)
+        return NoError;
+    int exponentStart = 0;
+    const int end = numberEnd(t, exponentStart);
+    const QByteArray number = t.left(end), suffix = t.mid(end).trimmed();
+    if (!allLetters(suffix) || !parseNumber(number, argument.value))
+        return CommandError;
+    int shift = 0;
+    if (!suffix.isEmpty() && !suffixExponent(suffix, unit, shift))
+        return InvalidSuffix;
+    const bool parsed = shift == 0 || parseShifted(number, exponentStart, shift, argument.value);
+    return parsed ? NoError : CommandError;
+}
+
+ErrorCode argumentTypeError(const Command &command) {
+    if (command.argument.isEmpty())
+        return NoError;
+    if (command.query) {
+        const bool bound = parseBound(command.argument) != Bound::None;
+        return unitOf(command.header) != Unit::None && bound ? NoError : DataTypeError;
+    }
+    const bool takesNone = command.header == Header::Rst || command.header == Header::Cls;
+    return takesNone ? DataTypeError : NoError;
 }
 
 bool parseSwitch(const QByteArray &text, bool &on) {
@@ -206,8 +359,12 @@ QByteArray errorText(int code) {
         return "No error";
     case CommandError:
         return "Command error";
+    case DataTypeError:
+        return "Data type error";
     case UndefinedHeader:
         return "Undefined header";
+    case InvalidSuffix:
+        return "Invalid suffix";
     case SettingsConflict:
         return "Settings conflict";
     case DataOutOfRange:

@@ -33,7 +33,9 @@ enum class Header {
 enum ErrorCode {
     NoError = 0,
     CommandError = -100,
+    DataTypeError = -104,
     UndefinedHeader = -113,
+    InvalidSuffix = -131,
     SettingsConflict = -221,
     DataOutOfRange = -222,
     TooMuchData = -223,
@@ -49,13 +51,38 @@ struct Command {
 
 // Splits a line into its commands at ';' (blank pieces dropped).
 QList<QByteArray> splitCommands(const QByteArray &line);
-// Parses one command; returns NoError, CommandError or UndefinedHeader.
+// Parses one command; returns NoError, CommandError or UndefinedHeader. What
+// the argument may be is left to whoever carries the command out.
 ErrorCode parseCommand(const QByteArray &text, Command &command);
 
 // Numbers in the C locale: integer, decimal or exponent form.
 bool parseNumber(const QByteArray &text, double &value);
 // Shortest exact form for integers, up to 12 significant digits otherwise.
 QByteArray formatNumber(double value);
+
+// The unit of a header's number; None for a header that takes no number.
+enum class Unit { None, Hertz, Volt, Dbm, Db, Second };
+Unit unitOf(Header header);
+
+// MIN, MAX and DEF (or MINimum, MAXimum, DEFault) in place of a number.
+enum class Bound { None, Min, Max, Default };
+Bound parseBound(const QByteArray &text);
+
+// A number with an optional suffix in the unit's terms ("1.5 MHz", "500mV"),
+// or a bound. The value is the decimal number the text means, in the unit,
+// rounded once to binary: "1.5 MHz" gives what "1500000" gives.
+struct NumericArgument {
+    Bound bound = Bound::None;
+    double value = 0;
+};
+// NoError, CommandError (not a number) or InvalidSuffix (no suffix of the unit).
+ErrorCode parseNumericArgument(const QByteArray &text, Unit unit, NumericArgument &argument);
+
+// DataTypeError when a command carries an argument where it takes none: an
+// argument to *RST or *CLS, or to a query other than MIN, MAX or DEF after
+// the query of a number.
+ErrorCode argumentTypeError(const Command &command);
+
 // ON, OFF, 1 or 0 (case-insensitive).
 bool parseSwitch(const QByteArray &text, bool &on);
 

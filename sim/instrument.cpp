@@ -53,14 +53,14 @@ struct Instrument::State {
 };
 
 void Instrument::State::reset() {
-    frequency = 100e6;
-    level = spec->levelInDbm ? -10.0 : 0.1;
+    frequency = resetFrequencyHz;
+    level = spec->levelInDbm ? resetLevelDbm : resetAmplitudeV;
     attenuation = 0;
     output = false;
     levelModeAtt = false;
     fmKind = 0;
     fmStart = fmStop = fmStep = 0;
-    fmPeriod = 0.001;
+    fmPeriod = resetFmPeriodS;
     fmRunning = false;
 }
 
@@ -164,7 +164,8 @@ void Instrument::State::execute(const Command &command, QList<QByteArray> &field
         return;
     }
     if (command.query) {
-        const QByteArray reply = query(command.header);
+        // The instrument's queries take no argument (no MIN or MAX).
+        const QByteArray reply = command.argument.isEmpty() ? query(command.header) : QByteArray();
         if (reply.isNull())
             errors.push(CommandError);
         else

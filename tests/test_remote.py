@@ -72,12 +72,15 @@ def served_clients(port, count=1, leave=0):
 
 class RemoteTest(unittest.TestCase):
     def test_each_model_through_pyvisa(self):
-        for model, top, signum in (("orvex", 6e9, signal.SIGTERM), ("pylar", 3.2e9, signal.SIGINT),
-                                   ("quendt", 12.75e9, signal.SIGTERM)):
+        for model, limits, signum in (("orvex", "25000000;6000000000;1;10", signal.SIGTERM),
+                                      ("pylar", "9000;3200000000;0.501187;4", signal.SIGINT),
+                                      ("quendt", "100000;12750000000;2;16.02", signal.SIGTERM)):
             with self.subTest(model):
                 served = Served(self, model)
                 inst = served.session()
                 self.assertTrue(inst.query("*IDN?").startswith(model.upper() + ","))
+                self.assertEqual(inst.query("FREQ? MIN;FREQ? MAX;VOLT? MAX;POW? MAX"), limits)
+                top = float(limits.split(";")[1])
                 reply = inst.query("FREQ 100004999;FREQ?;FREQ 100005000;FREQ?")  # 10 kHz grid
                 self.assertEqual([float(f) for f in reply.split(";")], [100e6, 100.01e6])
                 self.assertEqual(inst.query(f"FREQ {top + 10e3};SYST:ERR?;FREQ?"),
@@ -88,6 +91,26 @@ class RemoteTest(unittest.TestCase):
                 self.assertEqual(inst.query("OUTP ON;SYST:ERR?"), '0,"No error"')
                 self.assertEqual(served.ctl("get 0 OUTP?"), "ok 1")
                 self.assertEqual(served.stop(signum), (0, "ok 0"))  # output off, then exit
+
+    def test_units_and_bounds(self):
+        served = Served(self, "quendt")
+        inst = served.session()
+        for line, reply in (
+                ("FREQ 1.5 MHz;FREQ?;FREQ 0.1GHZ;FREQ?;freq 250 khz;FREQ?",
+                 "1500000;100000000;250000"),
+                ("VOLT 500 mV;VOLT?;VOLT 2.5e5UV;VOLT?;POW -10 dBm;VOLT?;ATT 12.5 DB;ATT?",
+                 "0.5;0.25;0.1;12.5"),
+                ("FM:STAR 30 MHz;FM:STOP 40MHZ;FM:STEP 1 MA;FM:PER 20 ms;FM:STAT ON;"
+                 "FM:STAR?;FM:STOP?;FM:STEP?;FM:PER?", "30000000;40000000;1000000;0.02"),
+                ("FM:STAT OFF;FREQ MAX;FREQ?;VOLT min;VOLT?;ATT DEF;ATT?;FREQ DEF;FREQ?",
+                 "12750000000;0.001;0;100000000"),
+                ("FM:PER? MIN;FM:PER? MAX;FM:STEP? MIN;POW? DEF;FM:STAR? DEF",
+                 "0.001;1000;10000;-10;0"),
+                ("FREQ 5 V;SYST:ERR?;VOLT 1 KHZ;SYST:ERR?;FREQ 5 M;SYST:ERR?;*RST 5;SYST:ERR?",
+                 '-131,"Invalid suffix";-131,"Invalid suffix";-222,"Data out of range";'
+                 '-104,"Data type error"')):
+            self.assertEqual(inst.query(line), reply)
+        self.assertEqual(served.stop(), (0, "ok 0"))
 
     def test_serve_waits_for_its_instrument_and_finds_it_again(self):
         served = Served(self, "quendt", before="printf 1 > /run/lock/LCK..$RFGEN_TESTBED_PORTS; ")

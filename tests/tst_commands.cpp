@@ -43,7 +43,7 @@ private slots:
         row("blanks around", "  ATT   12.5  ", 0, Header::Att, false, "12.5");
         row("neither short nor long form", "FRE 5", UndefinedHeader, Header::Unknown, false, "5");
         row("unknown header", "BOGUS?", UndefinedHeader, Header::Unknown, true, "");
-        row("query with an argument", "FREQ? 5", CommandError, Header::Freq, true, "5");
+        row("query with an argument", "FREQ? max", 0, Header::Freq, true, "max");
         row("bad characters", "FR#Q 5", CommandError, Header::Unknown, false, "5");
     }
     void parsesCommands() {
@@ -89,6 +89,58 @@ private slots:
         QCOMPARE(parseNumber(text, parsed), !qIsNaN(value));
         if (!qIsNaN(value))
             QCOMPARE(parsed, value);
+    }
+
+    // The value in the unit, NaN for MIN, MAX and DEF, or the error.
+    void parsesSuffixesAndBounds_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("unit");
+        QTest::addColumn<double>("value");
+        QTest::addColumn<int>("error");
+        const auto row = [](const char *text, Unit unit, double value, int error = NoError) {
+            QTest::newRow(text) << QByteArray(text) << int(unit) << value << error;
+        };
+        row("1.5 MHz", Unit::Hertz, 1.5e6);
+        row("1.005MHZ", Unit::Hertz, 1005000); // not 1.005 * 1e6 = 1004999.9999999999
+        row("0.1 GHz", Unit::Hertz, 1e8);
+        row("12.5E+3 khz", Unit::Hertz, 12.5e6);
+        row("5 M", Unit::Hertz, 0.005); // a bare M is milli
+        row("5 ma", Unit::Hertz, 5e6);
+        row("1.005 mV", Unit::Volt, 0.001005);
+        row("20 MS", Unit::Second, 0.02);
+        row("-10 dBm", Unit::Dbm, -10);
+        row("10 DB", Unit::Db, 10);
+        row("maximum", Unit::Db, qQNaN());
+        row("5 V", Unit::Hertz, 0, InvalidSuffix);
+        row("1 KHZ", Unit::Volt, 0, InvalidSuffix);
+        row("3 M", Unit::Db, 0, InvalidSuffix); // no multipliers of dB
+        row("-10 DB", Unit::Dbm, 0, InvalidSuffix);
+        row("MHZ", Unit::Hertz, 0, CommandError);
+        row("5 5", Unit::Hertz, 0, CommandError);
+    }
+    void parsesSuffixesAndBounds() {
+        QFETCH(QByteArray, text);
+        QFETCH(int, unit);
+        QFETCH(double, value);
+        QFETCH(int, error);
+        NumericArgument argument;
+        QCOMPARE(int(parseNumericArgument(text, Unit(unit), argument)), error);
+        QCOMPARE(argument.bound == Bound::None, !qIsNaN(value));
+        if (error == NoError && !qIsNaN(value)) // exactly the double the decimal means
+            QVERIFY2(argument.value == value, qPrintable(QString::number(argument.value, 'g', 17)));
+    }
+    void refusesArgumentsWhereNoneTaken() {
+        for (auto [text, error] : {std::pair{"*RST 5", DataTypeError},
+                                   {"*CLS ON", DataTypeError},
+                                   {"OUTP? 1", DataTypeError},
+                                   {"FREQ? 5", DataTypeError},
+                                   {"SYST:ERR? MAX", DataTypeError},
+                                   {"FM:PER? min", NoError},
+                                   {"FREQ 5", NoError}}) {
+            Command command;
+            QCOMPARE(int(parseCommand(text, command)), int(NoError));
+            QVERIFY2(argumentTypeError(command) == error, text);
+        }
     }
 
     void formatsNumbers_data() {
@@ -191,6 +243,8 @@ private slots:
         row("VOLT on a dBm model", 1, "VOLT 0.1;POW?", "-10", "-113,\"Undefined header\"");
         row("not a number", 0, "FREQ abc;FREQ?", "100000000", "-100,\"Command error\"");
         row("not a switch", 0, "OUTP maybe;OUTP?", "0", "-100,\"Command error\"");
+        row("no MIN or MAX on the wire", 2, "FREQ? MAX;FREQ?", ";100000000",
+            "-100,\"Command error\"");
         row("sweep start above stop", 0, "FM:STAR 40e6;FM:STOP 30e6;FM:STAT ON;FM:STAT?", "0",
             "-221,\"Settings conflict\"");
         row("sweep of too many points", 2, "FM:STAR 1e6;FM:STOP 2e9;FM:STEP 1000;FM:STAT ON", "",
