@@ -5,6 +5,7 @@
 
 #include "journal.h"
 
+#include <QAbstractItemModelTester>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QLineEdit>
@@ -369,6 +370,8 @@ private slots:
         auto window = rig.open(quendt);
         QVERIFY(window);
         auto *journal = window->findChild<CommandJournal *>();
+        QAbstractItemModelTester rows(journal,
+                                      QAbstractItemModelTester::FailureReportingMode::QtTest);
         rfgen::Exchange e;
         e.reply = QByteArray(40, '1');
         qint64 residentBefore = 0;
