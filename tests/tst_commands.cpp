@@ -1,6 +1,7 @@
 // The text command layer and the simulated instrument's logic, without I/O, in
 // a locale that writes a decimal comma (numbers on the wire never do).
 #include "instrument.h"
+#include "journal.h"
 #include "models.h"
 #include "scpi.h"
 
@@ -215,6 +216,34 @@ private slots:
     }
 
     // A line to a fresh instrument, its reply and what SYST:ERR? says after it.
+    // The journal marks a setting refused when its read-back in the same line differs.
+    void journalSeesRefusals_data() {
+        QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("taken") << QByteArray("FREQ 5e6;FREQ?") << QByteArray("5000000") << false;
+        QTest::newRow("kept another")
+            << QByteArray("FREQ 5e6;FREQ?") << QByteArray("6000000") << true;
+        QTest::newRow("after a lead")
+            << QByteArray("*IDN?;ATT 3;ATT?") << QByteArray("X,Y;3") << false;
+        QTest::newRow("switch") << QByteArray("OUTP ON;OUTP?") << QByteArray("0") << true;
+        QTest::newRow("second of two")
+            << QByteArray("FM:STAR 1;FM:STOP 2;FM:STAR?;FM:STOP?") << QByteArray("1;3") << true;
+        QTest::newRow("no read-back") << QByteArray("LEV:MODE ATT") << QByteArray() << false;
+    }
+    void journalSeesRefusals() {
+        QFETCH(QByteArray, sent);
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, refused);
+        rfgen::Exchange e;
+        e.sent = sent;
+        e.reply = reply;
+        e.expectsReply = e.answered = !reply.isEmpty();
+        QCOMPARE(rfgen::journal::refused(e), refused);
+        const QString script = rfgen::journal::replayScript({e}, "localhost", 5025);
+        QCOMPARE(script.contains("# не принято прибором"), refused);
+    }
+
     void instrumentRuns_data() {
         QTest::addColumn<int>("model");
         QTest::addColumn<QByteArray>("line");
