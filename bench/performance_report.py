@@ -227,8 +227,9 @@ def main():
     pyvisa = pyvisa_bench.measure_with_floor()
     print("measuring rfgen serve --all beside a silent instrument ...", file=sys.stderr)
     serve_all = pyvisa_bench.measure_beside_silent()
+    text = report(panel, remote, pyvisa, serve_all, autosearch)  # before the file is emptied
     with open(target, "w") as out:
-        out.write(report(panel, remote, pyvisa, serve_all, autosearch))
+        out.write(text)
     print(f"wrote {target}", file=sys.stderr)
 
 

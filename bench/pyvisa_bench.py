@@ -12,6 +12,7 @@ RFGEN_BUILD_DIR selects the build directory (default: build)."""
 import argparse
 import json
 import os
+import shutil
 import signal
 import socket
 import statistics
@@ -157,6 +158,7 @@ def measure_beside_silent(queries=2000, seconds=3):
         server.send_signal(signal.SIGTERM)
         server.wait(timeout=30)
         server.stdout.close()
+        shutil.rmtree(work, ignore_errors=True)
     return {"alone": alone, "alone_queries": alone_count, "beside_silent": beside,
             "beside_queries": beside_count, "silent_timeouts": len(answered)}
 
