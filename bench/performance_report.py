@@ -101,7 +101,20 @@ def pyvisa_rows(figures):
     return rows
 
 
-def report(panel, remote, pyvisa, autosearch):
+def serve_all_rows(figures):
+    alone, beside = figures["alone"], figures["beside_silent"]
+    return [
+        ("`FREQ?` through pyvisa on one of two instruments of `rfgen serve --all`, alone",
+         f"{alone['median_ms']:.3f} ms median, {alone['p99_ms']:.3f} ms p99 over "
+         f"{figures['alone_queries']} queries", PYVISA_COMMAND),
+        ("The same while the other instrument is silent and a client keeps asking it",
+         f"{beside['median_ms']:.3f} ms median ({beside['median_ms'] / alone['median_ms']:.2f}× "
+         f"alone), {beside['p99_ms']:.3f} ms p99 over {figures['beside_queries']} queries, "
+         f"during {figures['silent_timeouts']} timeouts of the other", PYVISA_COMMAND),
+    ]
+
+
+def report(panel, remote, pyvisa, serve_all, autosearch):
     cpu_window = f"{panel['cpu_seconds']:.0f} s"
     panel_rows = [
         ("Start to window shown, median of "
@@ -139,7 +152,7 @@ def report(panel, remote, pyvisa, autosearch):
          REMOTE_COMMAND),
         (f"Queries {remote['pipeline_batch']} in flight",
          f"{remote['pipelined_queries_per_s']:.0f} per second", REMOTE_COMMAND),
-    ] + pyvisa_rows(pyvisa)
+    ] + pyvisa_rows(pyvisa) + serve_all_rows(serve_all)
     machine_rows = "\n".join(f"| {name} | {value} |" for name, value in machine())
     return f"""# Performance
 
@@ -192,7 +205,10 @@ the same machine (loopback, `TCP_NODELAY` on the client side), and a
 pyvisa-py session (`TCPIP::127.0.0.1::PORT::SOCKET`) as a lab script uses it.
 Each query goes to the instrument over its serial link and back. The floor
 of the pyvisa figures is the same session against `socat` echoing each line
-back, which costs only pyvisa and loopback. Round trips
+back, which costs only pyvisa and loopback. `rfgen serve --all` serves a
+QUENDT and an ORVEX, each through a bridge process of its own; the second pair
+of `--all` figures is taken while the ORVEX does not answer and another client
+asks it `FREQ?` again as soon as each 500 ms timeout ends. Round trips
 on a shared 2-core machine vary by about a factor of 3 from run to run.
 
 {table(remote_rows)}
@@ -209,8 +225,11 @@ def main():
     remote = remote_bench.measure()
     print("measuring remote control through pyvisa ...", file=sys.stderr)
     pyvisa = pyvisa_bench.measure_with_floor()
+    print("measuring rfgen serve --all beside a silent instrument ...", file=sys.stderr)
+    serve_all = pyvisa_bench.measure_beside_silent()
+    text = report(panel, remote, pyvisa, serve_all, autosearch)  # before the file is emptied
     with open(target, "w") as out:
-        out.write(report(panel, remote, pyvisa, autosearch))
+        out.write(text)
     print(f"wrote {target}", file=sys.stderr)
 
 

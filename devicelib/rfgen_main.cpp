@@ -5,6 +5,7 @@
 #include "journal.h"
 #include "models.h"
 #include "probe.h"
+#include "supervisor.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -14,6 +15,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <memory>
 #include <unistd.h>
 
@@ -24,12 +26,18 @@ namespace {
 const char usageText[] =
     "Usage: rfgen list\n"
     "       rfgen serve [--port N] [--device PORT] [--journal FILE]\n"
+    "       rfgen serve --all [--port N] [--journal FILE]\n"
     "       rfgen send [--device PORT] COMMAND...\n"
     "\n"
     "  list    probe every serial port and print PORT<TAB>MODEL<TAB>IDN\n"
     "  serve   connect to the instrument and serve remote-control clients on TCP\n"
     "          port N (default 5025); reconnects after a link loss; with\n"
-    "          --journal, appends every exchange but the polls to FILE\n"
+    "          --journal, appends every exchange but the polls to FILE (- for\n"
+    "          standard output)\n"
+    "  serve --all\n"
+    "          serve every instrument found, now or plugged in later, each on a\n"
+    "          TCP port of its own from N upwards (\"listening on N for PORT\n"
+    "          MODEL\"); journal lines begin with the instrument's port\n"
     "  send    run each COMMAND line on the instrument, print query replies;\n"
     "          errors go to standard error (exit 1), no instrument: exit 2\n"
     "\n"
@@ -45,6 +53,7 @@ struct Options {
     QString verb;
     int tcpPort = 5025;
     QString device;
+    bool all = false;
     QString journal;
     QStringList commands;
 };
@@ -64,6 +73,10 @@ QStringList expandArguments(const QStringList &args) {
 
 bool takeOption(const QStringList &args, int &i, Options &options, QString &problem) {
     const QString arg = args.at(i);
+    if (arg == "--all" && options.verb == "serve") {
+        options.all = true;
+        return true;
+    }
     const bool serveOption = arg == "--port" || arg == "--journal";
     if ((!serveOption || options.verb != "serve") &&
         (arg != "--device" || options.verb == "list")) {
@@ -104,6 +117,10 @@ bool parseOptions(const QStringList &given, Options &options, QString &problem) 
     }
     if (options.verb == "send" && options.commands.isEmpty()) {
         problem = "send needs at least one COMMAND";
+        return false;
+    }
+    if (options.all && !options.device.isEmpty()) {
+        problem = "--all serves every port: it takes no --device";
         return false;
     }
     return true;
@@ -215,7 +232,8 @@ public:
         if (options.journal.isEmpty())
             return true;
         journal.setFileName(options.journal);
-        if (journal.open(QIODevice::WriteOnly | QIODevice::Append))
+        if (options.journal == "-" ? journal.open(stdout, QIODevice::WriteOnly)
+                                   : journal.open(QIODevice::WriteOnly | QIODevice::Append))
             return true;
         std::fprintf(stderr, "rfgen: cannot write the journal %s: %s\n",
                      qPrintable(options.journal), qPrintable(journal.errorString()));
@@ -325,16 +343,27 @@ private:
     }
 };
 
-int runServe(const Options &options) {
-    if (::pipe(signalPipe) != 0)
+// Runs the server until SIGINT or SIGTERM asks it to stop. The bridges that
+// serve --all starts must not inherit the pipe.
+template <typename Server> int runUntilSignalled(Server &server) {
+    if (::pipe2(signalPipe, O_CLOEXEC) != 0)
         return 1;
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
-    Bridge bridge(options);
     QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, &bridge, [&bridge] { bridge.stop(); });
-    QTimer::singleShot(0, &bridge, [&bridge] { bridge.start(); });
+    QObject::connect(&notifier, &QSocketNotifier::activated, &server, [&server] { server.stop(); });
+    QTimer::singleShot(0, &server, [&server] { server.start(); });
     return QCoreApplication::exec();
+}
+
+int runServe(const Options &options) {
+    if (options.all) {
+        Supervisor supervisor(
+            {QCoreApplication::applicationFilePath(), options.tcpPort, options.journal});
+        return runUntilSignalled(supervisor);
+    }
+    Bridge bridge(options);
+    return runUntilSignalled(bridge);
 }
 
 } // namespace

@@ -56,7 +56,10 @@ const char usageText[] =
     "  list                    every device as I:NODE:MODEL:plugged|unplugged\n"
     "  port I                  node name of device I, e.g. ttyACM0\n"
     "  unplug I                hang up and remove device I like a pulled adapter\n"
-    "  replug I                plug device I in again (under a new node name)\n"
+    "  replug I [same]         plug device I in again under a new node name, or\n"
+    "                          its old one (as the kernel does once it is closed)\n"
+    "  plug NAME               plug in a new generator of model NAME; answers\n"
+    "                          \"ok I NODE\"\n"
     "  silent I on|off         generator I stops / resumes answering\n"
     "  garbage I on|off        generator I answers queries with garbage\n"
     "  set I HEADER VALUE      change a value as if on generator I itself;\n"
@@ -153,6 +156,8 @@ private:
     };
 
     bool addDevice(const sim::UsbIdentity &identity, std::unique_ptr<sim::Instrument> instrument);
+    bool addGenerator(int model);
+    QByteArray plug(const QByteArray &modelName);
     QByteArray describe(int index) const;
     QByteArray setValue(sim::Instrument &instrument, const QByteArray &header,
                         const QByteArray &value);
@@ -167,13 +172,9 @@ bool Bench::setUp(const Options &options) {
         fprintf(stderr, "rfgen-testbed: %s\n", qPrintable(testbed.errorString()));
         return false;
     }
-    for (int model : options.models) {
-        const QString serial = QStringLiteral("SIM%1").arg(devices.size() + 1, 4, 10, QChar('0'));
-        auto instrument = std::make_unique<sim::Instrument>(model, serial);
-        const sim::UsbIdentity identity = instrument->usbIdentity();
-        if (!addDevice(identity, std::move(instrument)))
+    for (int model : options.models)
+        if (!addGenerator(model))
             return false;
-    }
     for (int i = 0; i < options.silentPorts; ++i) {
         sim::UsbIdentity identity;
         identity.productId = 0x00ff;
@@ -200,6 +201,24 @@ bool Bench::addDevice(const sim::UsbIdentity &identity,
     device.instrument = std::move(instrument);
     devices.push_back(std::move(device));
     return true;
+}
+
+bool Bench::addGenerator(int model) {
+    const QString serial = QStringLiteral("SIM%1").arg(devices.size() + 1, 4, 10, QChar('0'));
+    auto instrument = std::make_unique<sim::Instrument>(model, serial);
+    const sim::UsbIdentity identity = instrument->usbIdentity();
+    return addDevice(identity, std::move(instrument));
+}
+
+QByteArray Bench::plug(const QByteArray &modelName) {
+    const int model = modelCodeFromName(modelName);
+    if (model < 0)
+        return "error unknown model " + modelName;
+    if (!addGenerator(model))
+        return "error " + testbed.errorString().toUtf8();
+    const int index = int(devices.size()) - 1;
+    return "ok " + QByteArray::number(index) + ' ' +
+           testbed.portName(devices.back().handle).toLatin1();
 }
 
 QByteArray Bench::portList() const {
@@ -232,6 +251,8 @@ QByteArray Bench::execute(const QByteArray &line) {
             all.append(describe(int(i)));
         return "ok " + all.join(' ');
     }
+    if (verb == "plug" && words.size() == 2)
+        return plug(words[1]);
     static const QByteArrayList verbs{"port",    "unplug", "replug", "silent",
                                       "garbage", "set",    "get"};
     if (!verbs.contains(verb))
@@ -250,10 +271,11 @@ QByteArray Bench::execute(const QByteArray &line) {
         testbed.unplug(device.handle);
         return "ok";
     }
-    if (verb == "replug" && words.size() == 2) {
+    const bool sameName = words.size() == 3 && argument == "same";
+    if (verb == "replug" && (words.size() == 2 || sameName)) {
         if (testbed.isPlugged(device.handle))
             return "error device " + words[1] + " is plugged in";
-        testbed.replug(device.handle);
+        testbed.replug(device.handle, sameName);
         return testbed.isPlugged(device.handle) ? "ok " + testbed.portName(device.handle).toLatin1()
                                                 : "error " + testbed.errorString().toUtf8();
     }

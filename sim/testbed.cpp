@@ -99,7 +99,15 @@ struct Device {
     Clock::time_point nextRetry;
     QByteArray pendingOutput;
 
+    int plugsUnderThisName = 0;
+
     QByteArray nodeName() const { return "ttyACM" + QByteArray::number(nodeNumber); }
+    // umockdev keeps a node's pty under its path for the testbed's life and
+    // takes no path twice: a node plugged in again under its old name is
+    // spelt "dev/./ttyACM<n>", "dev/././ttyACM<n>", ...
+    QByteArray nodePath() const {
+        return "/dev/" + QByteArray("./").repeated(plugsUnderThisName - 1) + nodeName();
+    }
     QByteArray majorMinor() const {
         return QByteArray::number(acmMajor) + ':' + QByteArray::number(nodeNumber);
     }
@@ -133,7 +141,7 @@ struct Testbed::Private {
     bool start();
     void stop();
     void wake();
-    bool plug(Device &dev);
+    bool plug(Device &dev, bool sameName = false);
     int reserveNodeNumber();
     QByteArray record(const Device &dev) const;
     void hangUp(Device &dev);
@@ -228,7 +236,7 @@ QByteArray Testbed::Private::record(const Device &dev) const {
     text += "E: DRIVER=cdc_acm\nE: INTERFACE=2/2/1\n";
     text += "A: bInterfaceClass=02\nA: bInterfaceSubClass=02\nA: bInterfaceNumber=00\n\n";
 
-    text += "P: " + dev.ttyPath().mid(4) + "\nN: " + dev.nodeName() + '\n';
+    text += "P: " + dev.ttyPath().mid(4) + "\nN: " + dev.nodePath().mid(5) + '\n';
     text += "E: DEVNAME=/dev/" + dev.nodeName() + "\nE: SUBSYSTEM=tty\n";
     text += "E: MAJOR=" + QByteArray::number(acmMajor) +
             "\nE: MINOR=" + QByteArray::number(dev.nodeNumber) + '\n';
@@ -262,8 +270,13 @@ int Testbed::Private::reserveNodeNumber() {
     return nextNodeNumber++; // every number taken: take the next and hope
 }
 
-bool Testbed::Private::plug(Device &dev) {
-    dev.nodeNumber = reserveNodeNumber();
+// The node number stays reserved after an unplug, so it can be plugged under again.
+bool Testbed::Private::plug(Device &dev, bool sameName) {
+    if (!sameName) {
+        dev.nodeNumber = reserveNodeNumber();
+        dev.plugsUnderThisName = 0;
+    }
+    ++dev.plugsUnderThisName;
     dev.busNumber = nextBusNumber++;
     GError *gerror = nullptr;
     if (!umockdev_testbed_add_from_string(testbed, record(dev).constData(), &gerror)) {
@@ -271,7 +284,7 @@ bool Testbed::Private::plug(Device &dev) {
         g_error_free(gerror);
         return false;
     }
-    dev.masterFd = umockdev_testbed_get_dev_fd(testbed, ("/dev/" + dev.nodeName()).constData());
+    dev.masterFd = umockdev_testbed_get_dev_fd(testbed, dev.nodePath().constData());
     if (dev.masterFd < 0) {
         error = QStringLiteral("umockdev created no pty for /dev/%1")
                     .arg(QString::fromLatin1(dev.nodeName()));
@@ -474,11 +487,11 @@ void Testbed::unplug(int device) {
     d->wake();
 }
 
-void Testbed::replug(int device) {
+void Testbed::replug(int device, bool sameName) {
     std::lock_guard<std::mutex> lock(d->mutex);
     if (!d->validHandle(device) || d->devices[device].plugged)
         return;
-    d->plug(d->devices[device]);
+    d->plug(d->devices[device], sameName);
     d->wake();
 }
 

@@ -46,8 +46,9 @@ public:
     QString portName(int device) const;
     // Hangs up the line like a pulled adapter and removes the device.
     void unplug(int device);
-    // Brings an unplugged device back, under a new node name.
-    void replug(int device);
+    // Brings an unplugged device back, under a new node name, or under its old
+    // one as the kernel does once nothing holds the old node open any more.
+    void replug(int device, bool sameName = false);
     bool isPlugged(int device) const;
 
 private:

@@ -14,39 +14,53 @@ def until(condition, what, deadline_s=20):
         time.sleep(0.02)
     return result
 
+def free_tcp_ports(count):
+    """The first of `count` free ports in a row, below the ephemeral ones clients get."""
+    while True:
+        first = random.randrange(20000, 30000)
+        try:
+            for port in range(first, first + count):
+                with socket.socket() as s:
+                    s.bind(("", port))
+            return first
+        except OSError:
+            pass
+
 class Served:
     """rfgen serve in the testbed, under a shell that outlives it (for --control)."""
-    def __init__(self, test, model, before=""):
-        with socket.socket() as s:
-            self.port = s.bind(("127.0.0.1", 0)) or s.getsockname()[1]
+    def __init__(self, test, *models, before="", serve=""):
+        self.port = free_tcp_ports(3)
         test.addCleanup(shutil.rmtree, work := tempfile.mkdtemp(prefix="rfgen-remote-"), True)
         self.control, self.errors, self.lines = f"{work}/ctl", f"{work}/err", []
-        script = (f": >{self.errors}; {before}{RFGEN} serve --port {self.port} 2>{self.errors} &"
-                  " echo pid $!; wait $!; echo exit $?; read x")
+        self.journal = f"{work}/journal"
+        script = (f": >{self.errors}; {before}{RFGEN} serve --port {self.port} "
+                  f"{serve.format(journal=self.journal)} "
+                  f"2>{self.errors} & echo pid $!; wait $!; echo exit $?; read x")
+        models = [arg for model in models for arg in ("--model", model)]
         self.process = subprocess.Popen(
-            [TESTBED, "--model", model, "--control", self.control, "--", "sh", "-c", script],
+            [TESTBED, *models, "--control", self.control, "--", "sh", "-c", script],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         threading.Thread(target=lambda: self.lines.extend(self.process.stdout), daemon=True).start()
         self.pid = int(self.line("pid ").split()[1])
         test.addCleanup(lambda: self.process.poll() is None and self.stop(signal.SIGKILL))
     def line(self, prefix):
         return until(lambda: next((l for l in self.lines if l.startswith(prefix)), None), prefix)
-    def session(self):
+    def session(self, port=None):
         self.line("listening on")
-        self.inst = pyvisa.ResourceManager("@py").open_resource(
-            f"TCPIP::127.0.0.1::{self.port}::SOCKET", read_termination="\n",
+        return pyvisa.ResourceManager("@py").open_resource(
+            f"TCPIP::127.0.0.1::{port or self.port}::SOCKET", read_termination="\n",
             write_termination="\n", timeout=5000)
-        return self.inst
     def ctl(self, command):
         with socket.socket(socket.AF_UNIX) as c:
             c.connect(self.control)
             c.sendall(command.encode() + b"\n")
             return c.recv(256).decode().strip()
-    def stop(self, signum=signal.SIGTERM):  # the exit status and the instrument's output
+    def stop(self, signum=signal.SIGTERM):  # the exit status and each instrument's output
         os.kill(self.pid, signum)
-        status, output = int(self.line("exit ").split()[1]), self.ctl("get 0 OUTP?")
+        status = int(self.line("exit ").split()[1])
+        outputs = [self.ctl(f"get {i} OUTP?") for i in range(len(self.ctl("list").split()) - 1)]
         self.process.communicate("\n", timeout=10)
-        return status, output
+        return status, *outputs
 
 def raw(port):
     return socket.create_connection(("127.0.0.1", port), timeout=10)
@@ -128,6 +142,33 @@ class RemoteTest(unittest.TestCase):
         until(lambda: inst.query("*IDN?").startswith("QUENDT,"), "the instrument again")
         self.assertEqual(served.stop(), (0, "ok 0"))
 
+    def test_serve_all(self):
+        served = Served(self, "orvex", "pylar", serve="--all --journal {journal}")
+        names = [served.ctl(f"port {i}").split()[1] for i in (0, 1)]
+        port = {name: served.port + i for i, name in enumerate(sorted(names))}
+        [served.line(f"listening on {port[n]} for {n} {m}") for n, m in zip(names, ("Orvex", "Pylar"))]
+        orvex, pylar = (served.session(port[name]) for name in names)
+        self.assertEqual([orvex.query("*IDN?")[:6], pylar.query("*IDN?")[:6]], ["ORVEX,", "PYLAR,"])
+        self.assertEqual(served.ctl("silent 0 on"), "ok")
+        with raw(port[names[0]]) as stalled, stalled.makefile("rb", buffering=0) as replies:
+            stalled.sendall(b"FREQ?\n" * 8)
+            replies.readline()  # the first one has timed out, seven more wait their turn
+            self.assertEqual({pylar.query("OUTP ON;FREQ?") for _ in range(20)}, {"100000000"})
+            stalled.setblocking(False)
+            self.assertLess((replies.read(64) or b"").count(b"\n"), 7)  # None: none yet
+        self.assertEqual([served.ctl("silent 0 off"), served.ctl("unplug 0")], ["ok", "ok"])
+        until(lambda: not served_clients(port[names[0]]), "the unplugged one's port closed")
+        third = served.ctl("plug quendt").split()[2]  # its port stays kept for a replug
+        served.line(f"listening on {served.port + 2} for {third} Quendt")
+        self.assertEqual(served.session(served.port + 2).query("OUTP ON;*IDN?")[:7], "QUENDT,")
+        self.assertEqual(served.ctl("replug 0 same"), "ok " + names[0])
+        until(lambda: served.lines.count(f"listening on {port[names[0]]} for {names[0]} Orvex\n")
+              == 2, "the same TCP port again")
+        self.assertEqual(served.session(port[names[0]]).query("OUTP ON;*IDN?")[:6], "ORVEX,")
+        self.assertEqual(served.stop(), (0, "ok 0", "ok 0", "ok 0"))
+        logged = {line.split("\t")[0] for line in pathlib.Path(served.journal).read_text().splitlines()}
+        self.assertEqual(logged, {*names, third})
+
     def test_abusive_clients(self):
         served = Served(self, "orvex")
         inst = served.session()  # one of the 4 clients all along
@@ -188,6 +229,8 @@ class RemoteTest(unittest.TestCase):
         done = send("FREQ 1e12")
         self.assertEqual((done.returncode, done.stderr[-26:]), (1, '\n-222,"Data out of range"\n'))
         self.assertEqual(send("*IDN?", models=()).returncode, 2)
+        usage = subprocess.run([RFGEN, "serve", "--all", "--device", "ttyACM0"], capture_output=True)
+        self.assertEqual(usage.returncode, 2)
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

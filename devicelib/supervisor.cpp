@@ -1,0 +1,173 @@
+#include "supervisor.h"
+
+#include "models.h"
+#include "probe.h"
+
+#include <QCoreApplication>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+namespace rfgen {
+
+namespace {
+
+constexpr int scanIntervalMs = 1000;
+
+// A bridge outlives no supervisor, not even a killed one: it is told to stop
+// as by the operator, so its output goes off. A Ctrl+C at the terminal reaches
+// the supervisor alone, which then stops the bridges in order.
+class BridgeProcess : public QProcess {
+public:
+    using QProcess::QProcess;
+
+protected:
+    void setupChildProcess() override {
+        ::setpgid(0, 0);
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    }
+};
+
+void say(const QString &text) {
+    std::fprintf(stderr, "rfgen: %s\n", qPrintable(text));
+}
+
+} // namespace
+
+Supervisor::Supervisor(const Settings &settings) : settings(settings) {
+    scanTimer.setInterval(scanIntervalMs);
+    connect(&scanTimer, &QTimer::timeout, this, [this] { scan(); });
+}
+
+void Supervisor::start() {
+    if (!settings.journal.isEmpty()) {
+        journal.setFileName(settings.journal);
+        if (!journal.open(QIODevice::WriteOnly | QIODevice::Append)) {
+            say(QStringLiteral("cannot write the journal %1: %2")
+                    .arg(settings.journal, journal.errorString()));
+            return QCoreApplication::exit(1);
+        }
+    }
+    scan();
+    if (bridges.empty())
+        say("no instrument found yet, serving each one as it appears");
+    scanTimer.start();
+}
+
+void Supervisor::stop() {
+    stopping = true;
+    scanTimer.stop();
+    if (bridges.empty())
+        return QCoreApplication::exit(0);
+    for (auto &[port, bridge] : bridges) {
+        bridge.leaving = true;
+        bridge.process->terminate();
+    }
+}
+
+// Ports served by a bridge are its own; only the others are probed, all at once.
+void Supervisor::scan() {
+    const QList<QSerialPortInfo> ports = searchablePorts();
+    QStringList present;
+    QList<QSerialPortInfo> unserved;
+    for (const QSerialPortInfo &info : ports) {
+        present << info.portName();
+        if (bridges.count(info.portName()) == 0)
+            unserved << info;
+    }
+    endBridgesOfVanishedPorts(present);
+    if (unserved.isEmpty())
+        return;
+    for (const ProbeResult &probe : probePorts(unserved)) // in port-name order
+        if (modelSpec(probe.model))
+            launch(probe.info.portName(), probe.model);
+}
+
+// Their clients are closed with them, which frees the TCP port.
+void Supervisor::endBridgesOfVanishedPorts(const QStringList &present) {
+    for (auto &[port, bridge] : bridges)
+        if (!bridge.leaving && !present.contains(port)) {
+            bridge.leaving = true;
+            bridge.process->terminate();
+        }
+}
+
+void Supervisor::launch(const QString &port, int model) {
+    const int tcpPort = tcpPortFor(port);
+    if (tcpPort == 0)
+        return say("no TCP port left for " + port);
+    QStringList arguments{"serve", "--device", port, "--port", QString::number(tcpPort)};
+    if (journal.isOpen())
+        arguments << "--journal"
+                  << "-"; // lines come through here, to be marked with the port
+    auto *process = new BridgeProcess(this);
+    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    connect(process, &QProcess::readyReadStandardOutput, this, [this, port] { relay(port); });
+    connect(process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this,
+            [this, port](int code, QProcess::ExitStatus status) { ended(port, code, status); });
+    connect(process, &QProcess::errorOccurred, this, [this, port](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            ended(port, 127, QProcess::CrashExit);
+    });
+    bridges[port] = Bridge{process, tcpPort, QString::fromLatin1(modelSpec(model)->driverName)};
+    process->start(settings.program, arguments);
+}
+
+// The port it had before, else the lowest one no other serial port has had.
+int Supervisor::tcpPortFor(const QString &port) {
+    if (const auto known = tcpPortOfPort.find(port);
+        known != tcpPortOfPort.end() && !unusableTcpPorts.contains(known->second))
+        return known->second;
+    QSet<int> taken = unusableTcpPorts;
+    for (const auto &[other, tcpPort] : tcpPortOfPort)
+        if (other != port)
+            taken.insert(tcpPort);
+    for (int candidate = settings.firstTcpPort; candidate <= 65535; ++candidate)
+        if (!taken.contains(candidate))
+            return tcpPortOfPort[port] = candidate;
+    return 0;
+}
+
+// A bridge's standard output: its "listening on N", then journal lines.
+void Supervisor::relay(const QString &port) {
+    Bridge &bridge = bridges.at(port);
+    while (bridge.process->canReadLine()) {
+        const QByteArray line = bridge.process->readLine();
+        if (line.startsWith("listening on ")) {
+            bridge.listening = true;
+            std::printf("listening on %d for %s %s\n", bridge.tcpPort, qPrintable(port),
+                        qPrintable(bridge.model));
+            std::fflush(stdout);
+        } else if (journal.isOpen() &&
+                   (journal.write(port.toUtf8() + '\t' + line) < 0 || !journal.flush())) {
+            say("cannot write the journal: " + journal.errorString());
+        }
+    }
+}
+
+// A bridge that ends by itself before listening could not bind its TCP port;
+// one that ends otherwise is started again by the next scan.
+void Supervisor::ended(const QString &port, int exitCode, QProcess::ExitStatus status) {
+    relay(port);
+    const Bridge bridge = bridges.at(port);
+    bridges.erase(port);
+    bridge.process->deleteLater();
+    if (stopping) {
+        if (bridges.empty())
+            QCoreApplication::exit(0);
+        return;
+    }
+    if (bridge.leaving)
+        say(QStringLiteral("%1 is gone, TCP port %2 closed").arg(port).arg(bridge.tcpPort));
+    else if (!bridge.listening && status == QProcess::NormalExit && exitCode == 1) {
+        unusableTcpPorts.insert(bridge.tcpPort);
+        say(QStringLiteral("cannot serve %1 on TCP port %2, trying another")
+                .arg(port)
+                .arg(bridge.tcpPort));
+    } else
+        say(QStringLiteral("the bridge for %1 ended, starting it again").arg(port));
+}
+
+} // namespace rfgen

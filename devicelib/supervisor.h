@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QFile>
+#include <QObject>
+#include <QProcess>
+#include <QSet>
+#include <QString>
+#include <QTimer>
+
+#include <map>
+
+namespace rfgen {
+
+// `rfgen serve --all`: every recognised instrument gets a bridge process of
+// its own (`rfgen serve --device PORT --port N`). Drivers wait on their
+// instrument synchronously, so instruments sharing one process would make the
+// clients of one wait on another's silence; separate processes also keep a
+// crash to one instrument.
+class Supervisor : public QObject {
+public:
+    struct Settings {
+        QString program; // the rfgen executable the bridges run
+        int firstTcpPort = 5025;
+        QString journal; // empty: none
+    };
+
+    explicit Supervisor(const Settings &settings);
+    void start();
+    // Every bridge switches its output off and ends; then the process exits 0.
+    void stop();
+
+private:
+    struct Bridge {
+        QProcess *process = nullptr;
+        int tcpPort = 0;
+        QString model;
+        bool listening = false;
+        bool leaving = false; // its port is gone, or everything stops
+    };
+
+    void scan();
+    void endBridgesOfVanishedPorts(const QStringList &present);
+    void launch(const QString &port, int model);
+    int tcpPortFor(const QString &port);
+    void relay(const QString &port);
+    void ended(const QString &port, int exitCode, QProcess::ExitStatus status);
+
+    Settings settings;
+    QTimer scanTimer;
+    QFile journal;
+    bool stopping = false;
+    std::map<QString, Bridge> bridges;    // by serial port name
+    std::map<QString, int> tcpPortOfPort; // kept after an unplug, for the replug
+    QSet<int> unusableTcpPorts;           // a bridge could not listen on them
+};
+
+} // namespace rfgen
