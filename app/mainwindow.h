@@ -283,4 +283,6 @@ private:
     // Device selection and connection (link/connection.cpp): the port list is
     // open and waiting for the operator's choice.
     bool choosingPort = false;
+    // While searching: why ports the search found could not be used.
+    QLabel *searchReason = nullptr;
 };

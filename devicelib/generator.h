@@ -10,6 +10,9 @@
 #include <memory>
 
 class GeneratorPrivate;
+namespace rfgen {
+struct ProbeResult;
+}
 
 // Base of the instrument drivers. All calls come from the GUI thread; set
 // operations are synchronous and bounded (500 ms), everything else is driven
@@ -121,6 +124,9 @@ public:
     // recognised instruments; with exactly one, fills port and model; otherwise
     // model is -1 (port kept as given with two or more).
     static int autosearch(QSerialPortInfo &port, int &model);
+    // As above; results gets every port's probe result, which tells why no
+    // one instrument was found (see probe.h).
+    static int autosearch(QSerialPortInfo &port, int &model, QList<rfgen::ProbeResult> &results);
     // Probes one port; stores the model code (-1 when not recognised).
     static bool determineModel(QSerialPortInfo port, int &model);
 };

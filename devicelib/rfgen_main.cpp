@@ -131,18 +131,22 @@ QString modelName(int model) {
     return spec ? QString::fromLatin1(spec->driverName) : QStringLiteral("-");
 }
 
-// One line per port; ports that could not be opened show as unrecognised.
+// What the MODEL column says of a port: the model, or why it could not be used.
+QString modelColumn(const ProbeResult &result) {
+    if (result.outcome == ProbeResult::Busy)
+        return result.holder ? QStringLiteral("busy (PID %1)").arg(result.holder)
+                             : QStringLiteral("busy");
+    if (result.outcome == ProbeResult::NoPermission)
+        return QStringLiteral("no permission");
+    return modelName(result.model);
+}
+
+// One line per port.
 int runList() {
-    const QList<QSerialPortInfo> ports = searchablePorts();
-    const QList<ProbeResult> results = probePorts(ports);
-    for (const QSerialPortInfo &port : ports) {
-        ProbeResult found{port, NoModel, QByteArray()};
-        for (const ProbeResult &r : results)
-            if (r.info.portName() == port.portName())
-                found = r;
-        const QByteArray idn = found.identification.isEmpty() ? "-" : found.identification;
-        std::printf("%s\t%s\t%s\n", qPrintable(port.portName()), qPrintable(modelName(found.model)),
-                    idn.constData());
+    for (const ProbeResult &result : probePorts(searchablePorts())) {
+        const QByteArray idn = result.identification.isEmpty() ? "-" : result.identification;
+        std::printf("%s\t%s\t%s\n", qPrintable(result.info.portName()),
+                    qPrintable(modelColumn(result)), idn.constData());
     }
     return 0;
 }
@@ -155,13 +159,28 @@ QSerialPortInfo portNamed(const QString &device) {
     return QSerialPortInfo(device);
 }
 
-// Finds the instrument to use: the given port, or the one recognised instrument.
-bool findInstrument(const QString &device, QSerialPortInfo &port, int &model) {
-    if (device.isEmpty())
-        return Searcher::autosearch(port, model) == 1 && modelSpec(model);
-    port = portNamed(device);
-    Searcher::determineModel(port, model);
-    return modelSpec(model) != nullptr;
+// Finds the instrument to use: the given port, or the one recognised
+// instrument; otherwise says why not, a line per port.
+bool findInstrument(const QString &device, QSerialPortInfo &port, int &model, QStringList &why) {
+    QList<ProbeResult> results;
+    if (device.isEmpty()) {
+        if (Searcher::autosearch(port, model, results) == 1 && modelSpec(model))
+            return true;
+    } else if ((port = portNamed(device)).isNull()) {
+        why = QStringList{device + QStringLiteral(": no such port")};
+        return false;
+    } else {
+        results = probePorts({port});
+        if (modelSpec(model = results.front().model))
+            return true;
+    }
+    why = whyNoInstrument(results);
+    return false;
+}
+
+void tellEach(const QStringList &lines) {
+    for (const QString &line : lines)
+        std::fprintf(stderr, "rfgen: %s\n", qPrintable(line));
 }
 
 std::unique_ptr<Generator> connectedDriver(int model, QSerialPortInfo &port) {
@@ -175,10 +194,11 @@ int runSend(const Options &options) {
     int model = NoModel;
     // A few tries: a device plugged in a moment ago may not answer the first probe.
     bool found = false;
+    QStringList why;
     for (int attempt = 0; attempt < 3 && !found; ++attempt)
-        found = findInstrument(options.device, port, model);
+        found = findInstrument(options.device, port, model, why);
     if (!found) {
-        std::fprintf(stderr, "rfgen: no instrument found\n");
+        tellEach(why);
         return 2;
     }
     std::unique_ptr<Generator> driver = connectedDriver(model, port);
@@ -207,15 +227,6 @@ int signalPipe[2] = {-1, -1};
 void onSignal(int) {
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
-}
-
-// Why a port cannot be opened (busy, locked by another program, no
-// permission); empty when it can.
-QString openProblem(const QSerialPortInfo &info) {
-    QSerialPort port(info);
-    if (port.open(QIODevice::ReadWrite))
-        return QString();
-    return port.portName() + ": " + port.errorString();
 }
 
 // The headless bridge: serve clients, reconnect after a loss, stop cleanly.
@@ -269,35 +280,25 @@ private:
     bool announced = false;
     QString lastProblem;
 
+    // A line per port and reason; told once per change.
     void tell(const QString &problem) {
         if (problem != lastProblem && !problem.isEmpty())
-            std::fprintf(stderr, "rfgen: %s\n", qPrintable(problem));
+            tellEach(problem.split('\n'));
         lastProblem = problem;
-    }
-
-    // Names the ports it could not open, once per change.
-    void tellWhyNotFound() {
-        QStringList problems;
-        const QList<QSerialPortInfo> ports =
-            options.device.isEmpty() ? searchablePorts()
-                                     : QList<QSerialPortInfo>{portNamed(options.device)};
-        for (const QSerialPortInfo &port : ports)
-            if (const QString problem = openProblem(port); !problem.isEmpty())
-                problems << problem;
-        tell(problems.isEmpty() ? QStringLiteral("no instrument found") : problems.join("; "));
     }
 
     void tryConnect() {
         QSerialPortInfo port;
         int model = NoModel;
-        if (!findInstrument(options.device, port, model))
-            return tellWhyNotFound();
+        QStringList why;
+        if (!findInstrument(options.device, port, model, why))
+            return tell(why.join('\n'));
         if (driver && driver->modelCode() == model)
             connectDriver(*driver, port); // clients stay connected
         else
             driver = newDriver(model, port);
         if (!driver->isConnected())
-            return tell(openProblem(port)); // taken between the search and now: again later
+            return; // taken between the search and now: the next search says by whom
         retry.stop();
         tell(QStringLiteral("serving %1 on %2").arg(modelName(model), port.portName()));
         if (!driver->isServerListening())

@@ -4,12 +4,16 @@
 #include "scpi.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QSerialPort>
 
+#include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
-
+#include <cerrno>
 #include <memory>
 #include <vector>
 
@@ -19,23 +23,74 @@ namespace {
 
 constexpr int probeBoundMs = 150;
 
+// Where QSerialPort (and programs of the uucp tradition) keep a port's lock
+// file, LCK..<port>, with the holder's PID on its first line.
+const char *const lockDirectories[] = {"/var/lock",         "/etc/locks", "/var/spool/locks",
+                                       "/var/spool/uucp",   "/tmp",       "/var/tmp",
+                                       "/var/lock/lockdev", "/run/lock"};
+
 struct Probe {
-    QSerialPortInfo info;
-    std::unique_ptr<QSerialPort> port;
+    ProbeResult result;
+    std::unique_ptr<QSerialPort> port; // null when it could not be opened
     QByteArray received;
     bool done = false;
-    int model = NoModel;
 };
 
-std::unique_ptr<QSerialPort> openForProbe(const QSerialPortInfo &info) {
-    auto port = std::make_unique<QSerialPort>(info);
-    applyLineSettings(*port);
-    if (!port->open(QIODevice::ReadWrite))
-        return nullptr;
-    port->clear(QSerialPort::AllDirections);
-    port->write("*IDN?\n");
-    port->flush();
-    return port;
+bool processIsGone(qint64 pid) {
+    return ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+}
+
+// Whether a lock file says the port is taken, and by whom (0: not told). A
+// file left behind by a process that is gone takes nothing.
+bool findLock(const QString &portName, qint64 &holder) {
+    for (const char *directory : lockDirectories) {
+        QFile file(QString::fromLatin1(directory) + QStringLiteral("/LCK..") + portName);
+        if (!file.exists())
+            continue;
+        const qint64 pid =
+            file.open(QIODevice::ReadOnly) ? file.readLine(32).trimmed().toLongLong() : 0;
+        if (pid > 0 && processIsGone(pid))
+            continue;
+        holder = std::max<qint64>(pid, 0);
+        return true;
+    }
+    return false;
+}
+
+// QSerialPort reports a lock file, a port without permission and one opened
+// exclusively (TIOCEXCL) by another program all alike: the lock files and
+// open(2)'s own error tell them apart.
+void tellWhyNotOpened(ProbeResult &result, const QSerialPort &port) {
+    if (findLock(result.info.portName(), result.holder)) {
+        result.outcome = ProbeResult::Busy;
+        return;
+    }
+    const QByteArray path = QFile::encodeName(result.info.systemLocation());
+    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int error = errno;
+    if (fd >= 0)
+        ::close(fd);
+    if (fd < 0 && (error == EACCES || error == EPERM))
+        result.outcome = ProbeResult::NoPermission;
+    else if (fd < 0 && error == EBUSY)
+        result.outcome = ProbeResult::Busy;
+    else
+        result.openError = port.errorString();
+}
+
+void openForProbe(Probe &probe) {
+    probe.port = std::make_unique<QSerialPort>(probe.result.info);
+    applyLineSettings(*probe.port);
+    if (!probe.port->open(QIODevice::ReadWrite)) {
+        probe.result.outcome = ProbeResult::NotOpened;
+        tellWhyNotOpened(probe.result, *probe.port);
+        probe.port.reset();
+        probe.done = true;
+        return;
+    }
+    probe.port->clear(QSerialPort::AllDirections);
+    probe.port->write("*IDN?\n");
+    probe.port->flush();
 }
 
 void takeReply(Probe &probe) {
@@ -48,7 +103,6 @@ void takeReply(Probe &probe) {
             probe.received.chop(1);
         if (!scpi::isPrintableAscii(probe.received))
             probe.received.clear(); // noise is no identification
-        probe.model = modelFromIdentification(probe.received);
         probe.done = true;
     } else if (probe.received.size() > 1024) {
         probe.received.clear();
@@ -104,29 +158,73 @@ QList<QSerialPortInfo> rfgen::searchablePorts() {
 }
 
 QList<ProbeResult> rfgen::probePorts(const QList<QSerialPortInfo> &ports) {
-    std::vector<Probe> probes;
-    for (const QSerialPortInfo &info : ports) {
-        Probe probe;
-        probe.info = info;
-        probe.port = openForProbe(info);
-        if (probe.port)
-            probes.push_back(std::move(probe));
+    std::vector<Probe> probes(size_t(ports.size()));
+    for (size_t i = 0; i < probes.size(); ++i) {
+        probes[i].result.info = ports.at(int(i));
+        openForProbe(probes[i]);
     }
     collectReplies(probes);
     QList<ProbeResult> results;
     for (Probe &probe : probes) {
-        probe.port->close();
-        results.append({probe.info, probe.model, probe.done ? probe.received : QByteArray()});
+        if (probe.port) {
+            probe.port->close();
+            if (probe.done && !probe.received.isEmpty()) {
+                probe.result.outcome = ProbeResult::Answered;
+                probe.result.identification = probe.received;
+                probe.result.model = modelFromIdentification(probe.received);
+            }
+        }
+        results.append(probe.result);
     }
     return results;
 }
 
+QString rfgen::portReport(const ProbeResult &result) {
+    const QString name = result.info.portName();
+    switch (result.outcome) {
+    case ProbeResult::Busy:
+        return name + QStringLiteral(" is busy") +
+               (result.holder ? QStringLiteral(" (held by PID %1)").arg(result.holder) : QString());
+    case ProbeResult::NoPermission:
+        return name + QStringLiteral(": no permission (see the README's section on connecting "
+                                     "hardware)");
+    case ProbeResult::NotOpened:
+        return name + QStringLiteral(": ") + result.openError;
+    case ProbeResult::Silent:
+        return name + QStringLiteral(": no answer");
+    case ProbeResult::Answered:
+        break;
+    }
+    const ModelSpec *spec = modelSpec(result.model);
+    return name + QStringLiteral(": ") +
+           (spec ? QString::fromLatin1(spec->driverName)
+                 : QStringLiteral("answered ") + QString::fromLatin1(result.identification));
+}
+
+QStringList rfgen::whyNoInstrument(const QList<ProbeResult> &results) {
+    if (results.isEmpty())
+        return {QStringLiteral("no instrument found")};
+    QStringList lines;
+    if (std::count_if(results.begin(), results.end(),
+                      [](const ProbeResult &r) { return r.model != NoModel; }) > 1)
+        lines << QStringLiteral("several instruments found, name one with --device");
+    for (const ProbeResult &result : results)
+        lines << portReport(result);
+    return lines;
+}
+
 int Searcher::autosearch(QSerialPortInfo &port, int &model) {
+    QList<ProbeResult> results;
+    return autosearch(port, model, results);
+}
+
+int Searcher::autosearch(QSerialPortInfo &port, int &model, QList<ProbeResult> &results) {
     int found = 0;
     model = NoModel;
     QSerialPortInfo foundPort;
     int foundModel = NoModel;
-    for (const ProbeResult &probe : probePorts(searchablePorts())) {
+    results = probePorts(searchablePorts());
+    for (const ProbeResult &probe : results) {
         if (probe.model == NoModel)
             continue;
         ++found;

@@ -1,9 +1,11 @@
 // Finding the instrument, binding its driver and retrying.
 #include "app/mainwindow.h"
 
+#include "devicelib/probe.h"
 #include "ui_mainwindow.h"
 
 #include <QEvent>
+#include <QLabel>
 #include <QListWidget>
 #include <QPalette>
 #include <QTimerEvent>
@@ -42,6 +44,18 @@ QString portListText(const QSerialPortInfo &port) {
            port.description();
 }
 
+// Why the search could not use a port, for the status bar; empty when it could.
+QString unusableText(const rfgen::ProbeResult &probed) {
+    const QString name = probed.info.portName();
+    if (probed.outcome == rfgen::ProbeResult::NoPermission)
+        return MainWindow::tr("%1: нет доступа — см. README, раздел о подключении").arg(name);
+    if (probed.outcome != rfgen::ProbeResult::Busy)
+        return QString();
+    return probed.holder
+               ? MainWindow::tr("%1 занят другой программой (PID %2)").arg(name).arg(probed.holder)
+               : MainWindow::tr("%1 занят другой программой").arg(name);
+}
+
 // Tells its owner when the watched window is closed, by the operator or by code.
 class CloseWatcher : public QObject {
 public:
@@ -62,6 +76,9 @@ private:
 } // namespace
 
 void MainWindow::autoconnection() {
+    // Hidden while the status bar shows a menu's tip, back afterwards.
+    searchReason = new QLabel(ui->statusBar);
+    ui->statusBar->addWidget(searchReason, 1);
     QSerialPortInfo port;
     int model = -1;
     const int found = Searcher::autosearch(port, model);
@@ -92,12 +109,18 @@ void MainWindow::timerEvent(QTimerEvent *event) {
 void MainWindow::retryConnection() {
     QSerialPortInfo port;
     int model = -1;
-    const int found = Searcher::autosearch(port, model);
+    QList<rfgen::ProbeResult> probed;
+    const int found = Searcher::autosearch(port, model, probed);
     if (isKnownModel(model)) {
         bindDriver(model, port);
         stopRetryTimer();
         return;
     }
+    QStringList reasons;
+    for (const rfgen::ProbeResult &result : probed)
+        if (const QString reason = unusableText(result); !reason.isEmpty())
+            reasons << reason;
+    searchReason->setText(reasons.join(QStringLiteral("; ")));
     ui->centralWidget->setEnabled(false);
     if (found >= 2) {
         // The operator chooses; closing the list without a choice resumes searching.
@@ -128,6 +151,7 @@ void MainWindow::bindDriver(int model, QSerialPortInfo &port) {
     }
     setWindowTitle(titleBase + modelName(model) + QStringLiteral("   ( ") + port.portName() +
                    QStringLiteral(" )"));
+    searchReason->clear();
     ui->centralWidget->setEnabled(true);
     // The file is read once a run: after a lost link the run's own values
     // stay, and the driver choices move to another model's driver.

@@ -28,7 +28,7 @@ def free_tcp_ports(count):
 
 class Served:
     """rfgen serve in the testbed, under a shell that outlives it (for --control)."""
-    def __init__(self, test, *models, before="", serve=""):
+    def __init__(self, test, *models, before="", serve="", silent=0):
         self.port = free_tcp_ports(3)
         test.addCleanup(shutil.rmtree, work := tempfile.mkdtemp(prefix="rfgen-remote-"), True)
         self.control, self.errors, self.lines = f"{work}/ctl", f"{work}/err", []
@@ -38,7 +38,8 @@ class Served:
                   f"2>{self.errors} & echo pid $!; wait $!; echo exit $?; read x")
         models = [arg for model in models for arg in ("--model", model)]
         self.process = subprocess.Popen(
-            [TESTBED, *models, "--control", self.control, "--", "sh", "-c", script],
+            [TESTBED, *models, "--silent", str(silent), "--control", self.control, "--",
+             "sh", "-c", script],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         threading.Thread(target=lambda: self.lines.extend(self.process.stdout), daemon=True).start()
         self.pid = int(self.line("pid ").split()[1])
@@ -59,6 +60,7 @@ class Served:
         os.kill(self.pid, signum)
         status = int(self.line("exit ").split()[1])
         outputs = [self.ctl(f"get {i} OUTP?") for i in range(len(self.ctl("list").split()) - 1)]
+        outputs = [o for o in outputs if "silent port" not in o]  # only instruments have one
         self.process.communicate("\n", timeout=10)
         return status, *outputs
 
@@ -126,16 +128,28 @@ class RemoteTest(unittest.TestCase):
             self.assertEqual(inst.query(line), reply)
         self.assertEqual(served.stop(), (0, "ok 0"))
 
-    def test_serve_waits_for_its_instrument_and_finds_it_again(self):
-        served = Served(self, "quendt", before="printf 1 > /run/lock/LCK..$RFGEN_TESTBED_PORTS; ")
-        name = served.ctl("port 0").split()[1]
+    def test_serve_waits_for_its_instrument_and_finds_it_again(self):  # and others are told why
+        served = Served(self, "quendt", silent=1, before="echo dir $UMOCKDEV_DIR; chmod 0 "
+                        '"$(readlink -f $UMOCKDEV_DIR/dev/${RFGEN_TESTBED_PORTS#* })"; '
+                        "printf 1 > /run/lock/LCK..${RFGEN_TESTBED_PORTS% *}; ")
+        name, denied = (served.ctl(f"port {i}").split()[1] for i in (0, 1))
         try:  # another program holds the port: it is named with the reason, nothing listens
-            told = until(lambda: name in (t := pathlib.Path(served.errors).read_text()) and t, name)
-            self.assertIn("lock", told)
+            until(lambda: f"{name} is busy (held by PID 1)" in pathlib.Path(served.errors).read_text(),
+                  "the reason")
             self.assertFalse([l for l in served.lines if l.startswith("listening")])
         finally:
             os.unlink(f"/run/lock/LCK..{name}")
-        inst = served.session()
+        inst = served.session()  # others are told who serves it, and which node they cannot open
+        as_user = ["setpriv", "--inh-caps=-dac_override", "--bounding-set=-dac_override"] if (
+            os.geteuid() == 0) else []  # root would open any node
+        run = lambda *args: subprocess.run(
+            ["umockdev-wrapper", *as_user, RFGEN, *args], capture_output=True, text=True,
+            env=dict(os.environ, UMOCKDEV_DIR=served.line("dir ").split()[1]))
+        self.assertEqual(run("list").stdout, f"{name}\tbusy (PID {served.pid})\t-\n"
+                                              f"{denied}\tno permission\t-\n")
+        self.assertEqual(run("send", "*IDN?").stderr, f"rfgen: {name} is busy (held by PID "
+                         f"{served.pid})\nrfgen: {denied}: no permission (see the README's section"
+                         " on connecting hardware)\n")
         self.assertEqual(served.ctl("unplug 0"), "ok")  # clients stay, told -241 meanwhile
         until(lambda: inst.query("FREQ 1e8;SYST:ERR?") == '-241,"Hardware missing"', "-241")
         self.assertTrue(served.ctl("replug 0").startswith("ok"))

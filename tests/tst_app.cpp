@@ -18,6 +18,8 @@
 #include <QtTest>
 
 #include <csignal>
+#include <linux/capability.h>
+#include <sys/syscall.h>
 
 namespace {
 
@@ -88,11 +90,27 @@ QByteArray fileText(const QString &path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
 }
 
+bool writeFile(const QString &path, const QByteArray &bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 QAction *menuAction(QWidget &window, const QString &text) {
     for (QAction *action : window.findChildren<QAction *>())
         if (action->text() == text)
             return action;
     return nullptr;
+}
+
+// Root opens any node: without overriding file modes the calling thread (the
+// panel searches on it) meets a node's mode as a user does.
+bool overrideFileModes(bool on) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps[2]{};
+    syscall(SYS_capget, &header, caps);
+    caps[0].effective &= ~CAP_TO_MASK(CAP_DAC_OVERRIDE);
+    caps[0].effective |= on ? caps[0].permitted & CAP_TO_MASK(CAP_DAC_OVERRIDE) : 0;
+    return syscall(SYS_capset, &header, caps) == 0;
 }
 
 qint64 residentBytes() {
@@ -160,9 +178,7 @@ private slots:
         const QList<double> want = expected(entries);
         const auto goHome = qScopeGuard([home = QDir::currentPath()] { QDir::setCurrent(home); });
         QTemporaryDir first, second; // written elsewhere than read from
-        QFile input(first.filePath("settings.txt"));
-        QVERIFY(file.isNull() || (input.open(QIODevice::WriteOnly) && input.write(file) >= 0));
-        input.close();
+        QVERIFY(file.isNull() || writeFile(first.filePath("settings.txt"), file));
         QVERIFY(QDir::setCurrent(first.path()));
         {
             MainWindow window; // connected at once; no report from the instrument yet
@@ -179,23 +195,20 @@ private slots:
     void finding_data() {
         QTest::addColumn<QList<int>>("atStart"); // instruments plugged in when the window opens
         QTest::addColumn<int>("picked");         // the one picked from the port list
-        QTest::addColumn<int>("later");          // the one plugged in after the start
-        QTest::addColumn<int>("found");
-        QTest::newRow("Орвекс alone") << QList<int>{orvex} << -1 << -1 << orvex;
-        QTest::newRow("Пилар alone") << QList<int>{pylar} << -1 << -1 << pylar;
-        QTest::newRow("Квендт alone") << QList<int>{quendt} << -1 << -1 << quendt;
+        QTest::addColumn<int>("found");          // the one connected
+        QTest::newRow("Орвекс alone") << QList<int>{orvex} << -1 << orvex;
+        QTest::newRow("Пилар alone") << QList<int>{pylar} << -1 << pylar;
+        QTest::newRow("Квендт alone") << QList<int>{quendt} << -1 << quendt;
         QTest::newRow("several: the operator picks one")
-            << QList<int>{orvex, pylar} << pylar << -1 << pylar;
-        QTest::newRow("none at start: one plugged in later")
-            << QList<int>{} << -1 << orvex << orvex;
+            << QList<int>{orvex, pylar} << pylar << pylar;
     }
 
     // Connected: the title names model and port, the panel is enabled, the
-    // model's driver is bound. Before: not connected, panel disabled.
+    // model's driver is bound. Before: not connected, panel disabled. (Found
+    // by a later search: searchSaysWhy, linkLossAndReconnection.)
     void finding() {
         QFETCH(QList<int>, atStart);
         QFETCH(int, picked);
-        QFETCH(int, later);
         QFETCH(int, found);
         pluggedOnly(atStart);
         MainWindow window;
@@ -210,8 +223,6 @@ private slots:
                               list->visualItemRect(rows.first()).center());
             QVERIFY(!Rig::portList(window)->isVisible());
         }
-        if (later >= 0)
-            pluggedOnly({later});
         const int model = rig.instrument(found).modelCode();
         const QString name = QStringList{"Орвекс", "Пилар", "Квендт"}.at(model);
         QTRY_COMPARE_WITH_TIMEOUT(window.windowTitle(), connectedTitle.arg(name, port(found)),
@@ -227,9 +238,7 @@ private slots:
         QVERIFY(window);
         for (const char *key : {"Delta", "P1", "5", "U2", "OK", "Delta"}) // the run's own step
             QVERIFY(Rig::press(*window, key));
-        QFile file(rig.settingsPath());
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(fileWith("frequencyStep=1000")) > 0);
-        file.close();
+        QVERIFY(writeFile(rig.settingsPath(), fileWith("frequencyStep=1000")));
         QPushButton *rf = Rig::ui(*window).pushButton_TurnOn;
         QVERIFY(Rig::press(*window, "RF") && rf->isChecked());
         QTRY_VERIFY(rig.instrument(quendt).output());
@@ -243,6 +252,41 @@ private slots:
         QCOMPARE(Rig::values(*window).frequencyStep, 5e6); // the file is read once a run
     }
 
+    void searchSaysWhy_data() {
+        QTest::addColumn<bool>("held"); // by rfgen serve; otherwise its node refuses the panel
+        QTest::newRow("held by another program") << true;
+        QTest::newRow("no permission") << false;
+    }
+    // While searching the status bar says why the port cannot be used; once it
+    // can, the panel connects and the status bar says nothing.
+    void searchSaysWhy() {
+        QFETCH(bool, held);
+        pluggedOnly({orvex});
+        const QString node =
+            QFileInfo(rig.bed().umockdevDir() + "/dev/" + port(orvex)).symLinkTarget();
+        QProcess serve;
+        const auto letGo = [&] {
+            serve.terminate(), serve.waitForFinished(), overrideFileModes(true);
+            QFile::setPermissions(node, QFile::ReadOwner | QFile::WriteOwner);
+        };
+        const auto atEnd = qScopeGuard(letGo);
+        if (held)
+            serve.start(RFGEN_PATH, {"serve", "--port", QString::number(Rig::freeTcpPort())});
+        QVERIFY(held ? serve.waitForReadyRead(20000)
+                     : QFile::setPermissions(node, {}) && overrideFileModes(false));
+        MainWindow window;
+        const QLabel *reason = Rig::ui(window).statusBar->findChild<QLabel *>();
+        QVERIFY(reason && window.windowTitle() == notConnected);
+        QCOMPARE(reason->text(),
+                 port(orvex) + (held ? " занят другой программой (PID " +
+                                           QString::number(serve.processId()) + ')'
+                                     : ": нет доступа — см. README, раздел о подключении"));
+        letGo();
+        QTRY_COMPARE_WITH_TIMEOUT(window.windowTitle(), connectedTitle.arg("Орвекс", port(orvex)),
+                                  10000);
+        QVERIFY(reason->text().isEmpty());
+    }
+
     void foreignFileIsLeftAlone_data() {
         QTest::addColumn<QByteArray>("file");
         QTest::newRow("notes") << QByteArray("Калибровка 12.05: кабель 2 м\nfrequency=5\n");
@@ -253,9 +297,7 @@ private slots:
     // A settings.txt the panel did not write is neither read nor written.
     void foreignFileIsLeftAlone() {
         QFETCH(QByteArray, file);
-        QFile input(rig.settingsPath());
-        QVERIFY(input.open(QIODevice::WriteOnly) && input.write(file) == file.size());
-        input.close();
+        QVERIFY(writeFile(rig.settingsPath(), file));
         {
             auto window = rig.open(quendt, true);
             QVERIFY(window);
@@ -264,6 +306,7 @@ private slots:
                      "сохранены");
             QCOMPARE(Rig::values(*window).frequencyStep, 1e6); // the start value
         }
+        QFile input(rig.settingsPath());
         QVERIFY(input.open(QIODevice::ReadOnly));
         QCOMPARE(input.readAll(), file);
     }
@@ -340,17 +383,14 @@ private slots:
             if (button->text() == "Копировать как скрипт")
                 button->click();
         QTemporaryDir dir;
-        QFile script(dir.filePath("replay.py"));
-        QVERIFY(script.open(QIODevice::WriteOnly));
-        script.write(QApplication::clipboard()->text().toUtf8());
-        script.close();
+        QVERIFY(writeFile(dir.filePath("replay.py"), QApplication::clipboard()->text().toUtf8()));
         QProcess serve;
         serve.start(RFGEN_PATH,
                     {"serve", "--device", port(twin), "--port", QString::number(tcpPort),
                      "--journal", dir.filePath("bridge.log")});
         QTRY_VERIFY_WITH_TIMEOUT(serve.canReadLine(), 20000); // "listening on N"
         QProcess python;
-        python.start("/usr/bin/python3", {script.fileName()});
+        python.start("/usr/bin/python3", {dir.filePath("replay.py")});
         QVERIFY(python.waitForFinished(60000));
         QVERIFY2(python.exitCode() == 0, python.readAllStandardError().constData());
         for (const char *query : {"FREQ?", "VOLT?", "ATT?", "OUTP?", "LEV:MODE?", "FM:MODE?",
@@ -385,7 +425,7 @@ private slots:
         QCOMPARE(kept.size(), CommandJournal::capacity);
         QCOMPARE(kept.front().sent, "FREQ 90000;FREQ?");
 #ifndef __SANITIZE_ADDRESS__ // its quarantine keeps freed memory on purpose
-        QVERIFY2(residentBytes() - residentBefore < (1 << 20),
+        QVERIFY2(residentBytes() - residentBefore < (4 << 20), // unbounded: ~10 MiB
                  qPrintable(QString::number(residentBytes() - residentBefore)));
 #endif
     }
