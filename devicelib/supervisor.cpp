@@ -80,9 +80,23 @@ void Supervisor::scan() {
     endBridgesOfVanishedPorts(present);
     if (unserved.isEmpty())
         return;
-    for (const ProbeResult &probe : probePorts(unserved)) // in port-name order
+    for (const ProbeResult &probe : probePorts(unserved)) { // in port-name order
         if (modelSpec(probe.model))
             launch(probe.info.portName(), probe.model);
+        else
+            tellWhyUnusable(probe);
+    }
+}
+
+// A port another program holds, or one without permission, is named once per change.
+void Supervisor::tellWhyUnusable(const ProbeResult &probe) {
+    const bool unusable =
+        probe.outcome == ProbeResult::Busy || probe.outcome == ProbeResult::NoPermission;
+    const QString reason = unusable ? portReport(probe) : QString();
+    QString &told = toldReasons[probe.info.portName()];
+    if (reason != told && !reason.isEmpty())
+        say(reason);
+    told = reason;
 }
 
 // Their clients are closed with them, which frees the TCP port.

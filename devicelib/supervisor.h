@@ -10,6 +10,10 @@
 #include <map>
 
 namespace rfgen {
+struct ProbeResult;
+}
+
+namespace rfgen {
 
 // `rfgen serve --all`: every recognised instrument gets a bridge process of
 // its own (`rfgen serve --device PORT --port N`). Drivers wait on their
@@ -39,6 +43,7 @@ private:
     };
 
     void scan();
+    void tellWhyUnusable(const rfgen::ProbeResult &probe);
     void endBridgesOfVanishedPorts(const QStringList &present);
     void launch(const QString &port, int model);
     int tcpPortFor(const QString &port);
@@ -49,9 +54,10 @@ private:
     QTimer scanTimer;
     QFile journal;
     bool stopping = false;
-    std::map<QString, Bridge> bridges;    // by serial port name
-    std::map<QString, int> tcpPortOfPort; // kept after an unplug, for the replug
-    QSet<int> unusableTcpPorts;           // a bridge could not listen on them
+    std::map<QString, Bridge> bridges;      // by serial port name
+    std::map<QString, int> tcpPortOfPort;   // kept after an unplug, for the replug
+    QSet<int> unusableTcpPorts;             // a bridge could not listen on them
+    std::map<QString, QString> toldReasons; // why a port cannot be used, as last said
 };
 
 } // namespace rfgen
