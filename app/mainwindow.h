@@ -136,6 +136,7 @@ private:
     void setLevelUnit(int code);
 
     // Parameter keys (panel/paramkeys.cpp).
+    void fitReadoutTexts();
     bool isParamChecked(int number) const;
     bool levelHeldAsAmplitude();
     void deselectOtherParams(int number);
@@ -171,6 +172,7 @@ private:
     void leaveFmMode();
     void enterMode(int mode);
     void setParameterRow(int mode);
+    void fitParameterKeys();
     void blankParameterDisplay();
     void setFmKind(int kind);
 

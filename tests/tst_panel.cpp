@@ -6,6 +6,8 @@
 #include <QAccessible>
 #include <QKeySequence>
 #include <QRandomGenerator>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -23,6 +25,8 @@ bool emitReport(Generator &driver, const QString &header, double value) {
         emit driver.newTFm(value);
     else if (header == QLatin1String("OUTP"))
         emit driver.newState(value != 0);
+    else if (header == QLatin1String("NET"))
+        emit driver.netControl(value != 0);
     else
         return false;
     return true;
@@ -64,12 +68,38 @@ private:
     const double value;
 };
 
+// Where each key is in the window (a hidden one: null), once every layout has
+// taken its widgets' new texts: each round lets one more level of the widget
+// tree take its children's new sizes.
+QList<QRect> keyPlaces(MainWindow &w) {
+    for (int level = 0; level < 8; ++level)
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    QList<QRect> places;
+    for (QPushButton *key : w.findChildren<QPushButton *>())
+        places << (key->isVisible() ? QRect(key->mapTo(&w, QPoint()), key->size()) : QRect());
+    return places;
+}
+
+// A shown key or label has room for its whole text (a key's room is inside its frame).
+bool showsWholeText(QWidget *part) {
+    auto *key = qobject_cast<QPushButton *>(part);
+    auto *label = qobject_cast<QLabel *>(part);
+    QStyleOptionButton frame;
+    frame.initFrom(part);
+    const int room =
+        key ? part->style()->subElementRect(QStyle::SE_PushButtonContents, &frame, key).width()
+            : part->contentsRect().width();
+    return !part->isVisible() || !(key || label) ||
+           part->fontMetrics().horizontalAdvance(key ? key->text() : label->text()) <= room;
+}
+
 } // namespace
 
 class TestPanel : public QObject {
     Q_OBJECT
     Rig rig;
     int handles[2] = {-1, -1}; // one instrument of the first model, one that sets dBm
+    QList<QRect> shownFace;    // where the keys were when the script showed the window
 
     // Runs one operator action, or fails the test when it cannot.
     void act(MainWindow &w, const QString &token, int model);
@@ -94,7 +124,9 @@ private slots:
 // the keyboard ("k:W", "k:Num+5", "k:Backspace"); "slot:<name>" a menu
 // action's slot; "hold:att" the driver holds the level as attenuation;
 // "knob:FREQ=<Hz>" the instrument changes a value itself (VOLT, ATT, OUTP) and
-// the next poll reports it; "emit:VOLT=<V>" the driver reports a value now;
+// the next poll reports it; "emit:VOLT=<V>" the driver reports a value now
+// (NET=1: a remote client took control); "show" the window is shown at its
+// starting size and its keys' places noted;
 // "inside:FREQ=<Hz>" the next action's driver call gets that report before it
 // returns; "mute" the instrument takes the next action without answering;
 // "a11y:RF" (a11y:Param1, ...) a key's "toggle" through the accessibility
@@ -105,7 +137,10 @@ void TestPanel::act(MainWindow &w, const QString &token, int model) {
     const QString header = arg.section(QLatin1Char('='), 0, 0);
     const double value = arg.section(QLatin1Char('='), 1).toDouble();
     Generator *driver = Rig::driver(w);
-    if (colon < 0) {
+    if (token == QLatin1String("show")) {
+        w.show();
+        shownFace = keyPlaces(w);
+    } else if (colon < 0) {
         QVERIFY2(Rig::press(w, token),
                  qPrintable(token + QStringLiteral(": no such key, or dimmed")));
     } else if (kind == QLatin1String("k")) {
@@ -146,7 +181,8 @@ void TestPanel::act(MainWindow &w, const QString &token, int model) {
 // the panel's message; "@FREQ?=<reply>" what the instrument answers;
 // "$freq=<Hz>" ($amp, $att, $step: the frequency step) what the panel keeps
 // for the settings file;
-// "P6=down" (up) a parameter key's state; any other "Name=text" the text of
+// "P6=down" (up) a parameter key's state; "face=still" every key where "show"
+// found it and every shown text whole; any other "Name=text" the text of
 // label_Name.
 void TestPanel::check(MainWindow &w, const QString &expectation, int model) {
     const int at = expectation.indexOf(QRegularExpression(QStringLiteral("[=~]")));
@@ -170,6 +206,11 @@ void TestPanel::check(MainWindow &w, const QString &expectation, int model) {
         const bool on = text == QLatin1String("on");
         QCOMPARE(rf.isChecked(), on);
         QCOMPARE(rf.palette().color(QPalette::Button), QColor(on ? Qt::green : Qt::red));
+    } else if (name == QLatin1String("face")) {
+        QCOMPARE(keyPlaces(w), shownFace);
+        for (QWidget *part : w.findChildren<QWidget *>())
+            QVERIFY2(showsWholeText(part),
+                     qPrintable(part->objectName() + QStringLiteral(" is cut")));
     } else if (name == QLatin1String("box")) {
         QCOMPARE(Rig::errorBox(w).text(), text);
     } else if (name.startsWith(QLatin1Char('$'))) {
@@ -307,6 +348,13 @@ void TestPanel::operatorScripts_data() {
     row("FM kind from the menu", "slot:setFhssModulation", "@FM:MODE?=HOP", "FM:MODE HOP");
     row("AM commits nothing", "AM P1 1 OK", "box=Не выбран режим работы!", "");
 
+    // The face: whatever the keys read, none moves and no text is cut.
+    row("FM mode: no key moves, no caption is cut", "show FM P2", "face=still", "*");
+    row("Delta mode: no key moves, no caption is cut", "show Delta P1", "face=still", "*");
+    row("AM mode: no key moves, no caption is cut", "show AM", "face=still", "*");
+    row("level units on the unit keys: no key moves", "show P2", "face=still", "*");
+    row("the remote-control mark shown: no key moves", "show emit:NET=1", "face=still", "*");
+
     // Stepping.
     row("Right steps by 1 MHz", "Right", "Freq=101; @FREQ?=101000000; $freq=101000000",
         "FREQ 101000000");
@@ -437,9 +485,6 @@ void TestPanel::operatorScripts() {
 // Events are handled until the condition holds (false after a long bound);
 // unlike QTest::qWaitFor it never sleeps between rounds, which the 300 steps
 // of the random run would pay for many times over.
-// Events are handled until the condition holds (false after a long bound);
-// unlike QTest::qWaitFor it never sleeps between rounds, which the 300 steps
-// of the random run would pay for many times over.
 template <typename Condition> bool waitFor(Condition condition) {
     for (QDeadlineTimer bound(20000); !condition() && !bound.hasExpired();)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
@@ -463,6 +508,7 @@ void TestPanel::randomRun() {
     ModalBoxCloser closer;
     sim::Instrument &sim = rig.instrument(handles[0]);
     Ui::MainWindow &ui = Rig::ui(*w);
+    w->show(); // the operator presses only keys in sight
     const quint16 tcpPort = Rig::freeTcpPort();
     Rig::driver(*w)->setTcpPort(tcpPort);
     Rig::driver(*w)->startServer();
@@ -485,7 +531,7 @@ void TestPanel::randomRun() {
                                   : int(high[q]) * 2 + random.bounded(1000);
         const double before = held(q);
         if (action == 0) { // a keypad entry in normal mode
-            for (QPushButton *mode : {ui.pushButton_Delta, ui.pushButton_FM, ui.pushButton_AM})
+            for (QPushButton *mode : {ui.pushButton_Delta, ui.pushButton_FM})
                 if (mode->isChecked())
                     mode->click();
             auto *key =
@@ -504,8 +550,14 @@ void TestPanel::randomRun() {
             const double next = readouts[i]->value() * scale[i] + (arrow % 2 ? -by : by);
             QVERIFY(Rig::press(*w, QStringList{"Right", "Left", "Up", "Down"}[arrow]));
             refused[i] = next < low[i] * scale[i] - 1e-9 || next > (i ? 1.0 : 6e9);
-        } else if (action == 2) { // a mode key, or the output switch
-            QVERIFY(Rig::press(*w, QStringList{"Delta", "FM", "AM", "RF"}[random.bounded(4)]));
+        } else if (action == 2) { // a mode key, or the output switch, of those in sight
+            QList<QPushButton *> keys;
+            for (QPushButton *key :
+                 {ui.pushButton_Delta, ui.pushButton_FM, ui.pushButton_AM, ui.pushButton_TurnOn})
+                if (key->isVisible() && key->isEnabled())
+                    keys << key;
+            QVERIFY(!keys.isEmpty());
+            keys[random.bounded(keys.size())]->click();
         } else if (action == 3) { // a knob on the instrument
             sim.handleLine(commands[q] + QByteArray::number(typed * scale[q]) + ";OUTP " +
                            QByteArray::number(random.bounded(2)));
