@@ -98,6 +98,15 @@ class TestApp : public QObject {
     }
     QString port(int handle) { return rig.bed().portName(handle); }
 
+    // An X server of the test's own, its display put into the environment;
+    // -noreset: a property set on its root outlives the client that set it.
+    static void startXServer(QProcess &xserver, QProcessEnvironment &environment) {
+        xserver.start("Xvfb", {"-displayfd", "1", "-noreset"}); // writes the display it found free
+        QVERIFY2(xserver.waitForStarted(), "Xvfb is not installed (package xvfb)");
+        QTRY_VERIFY_WITH_TIMEOUT(xserver.canReadLine(), 20000);
+        environment.insert("DISPLAY", ':' + xserver.readLine().trimmed());
+    }
+
 private slots:
     void initTestCase() {
         QString why;
@@ -309,13 +318,10 @@ private slots:
         environment.remove("QT_XCB_GL_INTEGRATION");
         environment.insert("QT_QPA_PLATFORM", platform);
         QProcess xserver;
-        if (platform == "xcb") {
-            xserver.start("Xvfb", {"-displayfd", "1"}); // writes the display it found free
-            if (!xserver.waitForStarted())
-                QSKIP("Xvfb is not installed (package xvfb)");
-            QTRY_VERIFY_WITH_TIMEOUT(xserver.canReadLine(), 20000);
-            environment.insert("DISPLAY", ':' + xserver.readLine().trimmed());
-        }
+        if (platform == "xcb")
+            startXServer(xserver, environment);
+        if (QTest::currentTestFailed())
+            return;
         QTemporaryDir dir; // the panel's working directory
         QProcess bed;
         bed.setProcessEnvironment(environment);
@@ -347,6 +353,45 @@ private slots:
         QVERIFY2(off >= 0 && log.indexOf(">> 0", off) > off, log.constData());
         QVERIFY(QSettings(dir.filePath("settings.txt"), QSettings::IniFormat)
                     .contains("Settings/Port"));
+        xserver.terminate();
+        xserver.waitForFinished();
+    }
+
+    void highDensityScreen_data() {
+        QTest::addColumn<int>("dpi");
+        QTest::newRow("144 dpi: one and a half times") << 144;
+        QTest::newRow("192 dpi: twice") << 192;
+    }
+
+    // The real program on an X screen of that density (Xft.dpi, as a desktop
+    // sets it) keeps its face's proportions: 1100×300 at 96 dpi, scaled.
+    void highDensityScreen() {
+        QFETCH(int, dpi);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "xcb");
+        QProcess xserver, bed;
+        startXServer(xserver, environment);
+        auto run = [&](const char *program, const QStringList &arguments) {
+            QProcess tool;
+            tool.setProcessEnvironment(environment);
+            tool.start(program, arguments);
+            return tool.waitForFinished() ? tool.readAllStandardOutput() : QByteArray();
+        };
+        run("xprop", {"-root", "-format", "RESOURCE_MANAGER", "8s", "-set", "RESOURCE_MANAGER",
+                      QStringLiteral("Xft.dpi:\t%1").arg(dpi)});
+        QTemporaryDir dir; // the panel's working directory
+        bed.setProcessEnvironment(environment);
+        bed.setWorkingDirectory(dir.path());
+        bed.start(RFGEN_TESTBED_PATH, {"--model", "orvex", "--", RFPANEL_PATH});
+        const QByteArray size =
+            QByteArray::number(1100 * dpi / 96) + 'x' + QByteArray::number(300 * dpi / 96);
+        QByteArray shown;
+        QTRY_VERIFY2_WITH_TIMEOUT((shown = run("xdotool", {"search", "--onlyvisible", "--class",
+                                                           "rfpanel", "getwindowgeometry"}))
+                                      .contains("Geometry: " + size),
+                                  shown.constData(), 20000);
+        bed.terminate(); // passed on to the panel
+        QVERIFY(bed.waitForFinished(20000));
         xserver.terminate();
         xserver.waitForFinished();
     }
