@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QModelIndex>
 #include <QString>
+#include <QVariantMap>
 
 #include <vector>
 
@@ -183,8 +184,8 @@ private:
     // Settings file (settings/settingsfile.cpp).
     void saveSettings();
     void loadSettings();
-    void writePanelValues(QSettings &file) const;
-    void writeDriverSettings(QSettings &file) const;
+    void writePanelValues(QVariantMap &file) const;
+    void writeDriverSettings(QVariantMap &file) const;
     void readPanelValues(const QSettings &file);
     void applyDriverSettings(const QSettings &file);
     void markDriverChoicesInMenus();

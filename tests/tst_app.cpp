@@ -14,6 +14,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sys/resource.h>
 
 namespace {
 
@@ -79,6 +80,16 @@ QList<double> stored(const QString &path) {
     return values;
 }
 
+// Caps the size of the files this process writes (0: up to the hard limit
+// again): a write beyond the cap fails, for root too, with its signal ignored.
+bool capFileSize(rlim_t bytes) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = bytes ? bytes : limit.rlim_max;
+    return setrlimit(RLIMIT_FSIZE, &limit) == 0;
+}
+
 QByteArray fileText(const QString &path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
@@ -121,36 +132,40 @@ private slots:
     void settingsFile_data() {
         QTest::addColumn<QByteArray>("file"); // null: none
         QTest::addColumn<QString>("entries"); // what the window reads, writes and reads back
+        QTest::addColumn<int>("writeCap");    // bytes a file written may reach; 0: no cap
         const QString all = QStringLiteral(
             "amplitude=0.25 amplitudeUnit=1 attenuation=12.5 attenuationUnit=4 amplitudeStep=0.5 "
             "amplitudeStepUnit=2 frequency=1500000000 frequencyUnit=7 frequencyStep=12500 "
             "frequencyStepUnit=5 fFmStart=1e8 fFmStartUnit=6 fFmStop=2.5e8 fFmStopUnit=7 "
             "fFmStep=25000 fFmStepUnit=5 tFm=0.25 tFmUnit=8 FrequencyGrid=1 FmMode=2 Port=6123");
         const QString some = QStringLiteral("frequency=250000000 frequencyUnit=5 FmMode=1");
-        QTest::newRow("no file: every default") << QByteArray() << QString();
-        QTest::newRow("every value, unit and choice comes back") << fileWith(all) << all;
-        QTest::newRow("other keys missing: their defaults") << fileWith(some) << some;
+        QTest::newRow("no file: every default") << QByteArray() << QString() << 0;
+        QTest::newRow("every value, unit and choice comes back") << fileWith(all) << all << 0;
+        QTest::newRow("other keys missing: their defaults") << fileWith(some) << some << 0;
+        QTest::newRow("a write that fails keeps the file as it was") << fileWith(all) << all << 100;
         QTest::newRow("values that are not numbers count as missing")
             << fileWith(
                    "amplitude=abc amplitudeUnit=x frequency=1e frequencyUnit= tFm=ms tFmUnit=s "
                    "FrequencyGrid=x Port=abc")
-            << QString();
+            << QString() << 0;
         QTest::newRow("a unit code of another quantity: the quantity's default unit")
             << fileWith("frequency=5 frequencyUnit=2 amplitudeUnit=6 attenuationUnit=0 "
                         "amplitudeStepUnit=7 frequencyStepUnit=12 fFmStartUnit=-1 fFmStopUnit=4 "
                         "fFmStepUnit=9 tFm=0.5 tFmUnit=6")
-            << "frequency=5 tFm=0.5";
+            << "frequency=5 tFm=0.5" << 0;
         QTest::newRow("older layout: the period's unit code under the period's key")
-            << fileWith("tFm=8") << "tFmUnit=8";
+            << fileWith("tFm=8") << "tFmUnit=8" << 0;
         QTest::newRow("choices the driver does not know: its own")
-            << fileWith("FrequencyGrid=7 FmMode=-1 Port=70000") << QString();
+            << fileWith("FrequencyGrid=7 FmMode=-1 Port=70000") << QString() << 0;
     }
 
     // A file is read on connection, written at exit as the window holds it,
-    // and read back by the next window.
+    // and read back by the next window. A write that fails says so and leaves
+    // the file that was read as it was.
     void settingsFile() {
         QFETCH(QByteArray, file);
         QFETCH(QString, entries);
+        QFETCH(int, writeCap);
         const QList<double> want = expected(entries);
         const auto goHome = qScopeGuard([home = QDir::currentPath()] { QDir::setCurrent(home); });
         QTemporaryDir first, second; // written elsewhere than read from
@@ -158,14 +173,21 @@ private slots:
         QVERIFY(file.isNull() || (input.open(QIODevice::WriteOnly) && input.write(file) >= 0));
         input.close();
         QVERIFY(QDir::setCurrent(first.path()));
-        {
-            MainWindow window; // connected at once; no report from the instrument yet
-            QVERIFY(Rig::driver(window));
-            QCOMPARE(held(window), want);
-            QVERIFY(QDir::setCurrent(second.path()));
+        auto window = std::make_unique<MainWindow>(); // connected at once; no report yet
+        QVERIFY(Rig::driver(*window));
+        QCOMPARE(held(*window), want);
+        if (writeCap)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("settings.txt"));
+        QVERIFY(writeCap ? capFileSize(writeCap) : QDir::setCurrent(second.path()));
+        window.reset();
+        QVERIFY(capFileSize(0));
+        if (writeCap) {
+            QVERIFY(input.open(QIODevice::ReadOnly));
+            QCOMPARE(input.readAll(), file);
+        } else {
+            QCOMPARE(stored(second.filePath("settings.txt")), want);
         }
-        QCOMPARE(stored(second.filePath("settings.txt")), want);
-        MainWindow next;
+        MainWindow next; // reads the file it wrote, or the one kept
         QVERIFY(Rig::driver(next));
         QCOMPARE(held(next), want);
     }
