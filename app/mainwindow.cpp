@@ -48,12 +48,19 @@ MainWindow::MainWindow(QWidget *parent)
     connectDriver(quendtDriver);
     paramButtons = {ui->pushButton_Param1, ui->pushButton_Param2, ui->pushButton_Param3,
                     ui->pushButton_Param4, ui->pushButton_Param5, ui->pushButton_Param6};
+    // Keys and labels whose texts change keep one width: no text moves the face.
+    fitParameterKeys();
+    fitReadoutTexts();
     createActions();
     createMenus();
     ui->centralWidget->installEventFilter(this);
     installPanelAccessibility();
     // The AM mode is built by the form but never offered.
     ui->pushButton_AM->setVisible(false);
+    // The remote-control mark keeps its room while hidden: showing it moves no key.
+    QSizePolicy markRoom = ui->label_netControl->sizePolicy();
+    markRoom.setRetainSizeWhenHidden(true);
+    ui->label_netControl->setSizePolicy(markRoom);
     ui->label_netControl->setVisible(false);
     autoconnection();
 }

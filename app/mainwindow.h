@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QModelIndex>
 #include <QString>
+#include <QVariantMap>
 
 #include <vector>
 
@@ -138,6 +139,7 @@ private:
     void setLevelUnit(int code);
 
     // Parameter keys (panel/paramkeys.cpp).
+    void fitReadoutTexts();
     bool isParamChecked(int number) const;
     bool levelHeldAsAmplitude();
     void deselectOtherParams(int number);
@@ -173,6 +175,7 @@ private:
     void leaveFmMode();
     void enterMode(int mode);
     void setParameterRow(int mode);
+    void fitParameterKeys();
     void blankParameterDisplay();
     void setFmKind(int kind);
 
@@ -183,8 +186,8 @@ private:
     // Settings file (settings/settingsfile.cpp).
     void saveSettings();
     void loadSettings();
-    void writePanelValues(QSettings &file) const;
-    void writeDriverSettings(QSettings &file) const;
+    void writePanelValues(QVariantMap &file) const;
+    void writeDriverSettings(QVariantMap &file) const;
     void readPanelValues(const QSettings &file);
     void applyDriverSettings(const QSettings &file);
     void markDriverChoicesInMenus();

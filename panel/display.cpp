@@ -4,6 +4,9 @@
 
 #include "ui_mainwindow.h"
 
+#include <QStyleOptionButton>
+
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -42,6 +45,22 @@ QString label(int code) {
 
 double roundToThousandth(double value) {
     return std::round(value * 1000.0) / 1000.0;
+}
+
+// A key's text also needs the room the style's frame takes, and a little air.
+void reserveWidthFor(QWidget *widget, const QStringList &texts) {
+    const QFontMetrics metrics = widget->fontMetrics();
+    int width = 0;
+    for (const QString &text : texts)
+        width = std::max(width, metrics.horizontalAdvance(text));
+    if (auto *key = qobject_cast<QPushButton *>(widget)) {
+        QStyleOptionButton option;
+        option.initFrom(key);
+        const QRect textArea =
+            key->style()->subElementRect(QStyle::SE_PushButtonContents, &option, key);
+        width += option.rect.width() - textArea.width() + metrics.averageCharWidth();
+    }
+    widget->setMinimumWidth(width);
 }
 
 namespace {

@@ -2,6 +2,9 @@
 
 #include <QString>
 
+class QStringList;
+class QWidget;
+
 // Unit codes of the panel: how a value held in its base unit is shown.
 namespace units {
 
@@ -27,3 +30,8 @@ QString label(int code);
 
 // Amplitudes (V) and attenuations (dB) are kept to 0.001, halves away from zero.
 double roundToThousandth(double value);
+
+// Gives a key or label whose text changes the width of the widest text it may
+// show (the form leaves such widths to this), so a new text is never cut and
+// never moves its neighbours.
+void reserveWidthFor(QWidget *widget, const QStringList &texts);

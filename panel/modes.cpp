@@ -1,5 +1,6 @@
 // The mode keys (Delta, AM, FM) and the FM kind.
 #include "app/mainwindow.h"
+#include "panel/display.h"
 
 #include "ui_mainwindow.h"
 
@@ -128,6 +129,16 @@ void MainWindow::setParameterRow(int mode) {
         paramButtons[i]->setText(*row[i].caption ? tr(row[i].caption) : QString());
     for (size_t i = 0; i < paramButtons.size(); ++i)
         paramButtons[i]->setCheckable(row[i].checkable);
+}
+
+// Each parameter key is as wide as its widest caption in any mode.
+void MainWindow::fitParameterKeys() {
+    for (size_t i = 0; i < paramButtons.size(); ++i) {
+        QStringList captions;
+        for (int mode : {Normal, Am, Fm, Delta})
+            captions << tr(paramRow(mode)[i].caption);
+        reserveWidthFor(paramButtons[i], captions);
+    }
 }
 
 void MainWindow::blankParameterDisplay() {

@@ -26,6 +26,23 @@ int lastReleasedKey(int mode) {
 
 } // namespace
 
+// The unit keys and labels may show any unit, the parameter read-out's
+// caption any that the keys below give it.
+void MainWindow::fitReadoutTexts() {
+    QStringList unitLabels;
+    for (int code = units::Volt; code <= units::Millisecond; ++code)
+        unitLabels << units::label(code);
+    for (QLabel *label : {ui->label_FreqUnit, ui->label_AmpUnit, ui->label_ParamUnit})
+        reserveWidthFor(label, unitLabels);
+    const QStringList keyTexts = {kilohertz, megahertz, gigahertz, volt,       millivolt,
+                                  dbmV,      decibel,   second,    millisecond};
+    for (QPushButton *key : {ui->pushButton_Units1, ui->pushButton_Units2, ui->pushButton_Units3})
+        reserveWidthFor(key, keyTexts);
+    reserveWidthFor(ui->label_Param,
+                    {tr("Ослабление"), tr("Шаг Частоты"), tr("Шаг Амп."), tr("Шаг Скан."),
+                     tr("Нижняя Гр."), tr("Верхняя Гр."), tr("Период")});
+}
+
 bool MainWindow::isParamChecked(int number) const {
     return paramButtons[number - 1]->isChecked();
 }

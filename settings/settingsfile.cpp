@@ -2,16 +2,20 @@
 // (in ~/.config/rfpanel when started from the desktop menu), INI format, the
 // panel values under [Display] and the driver's choices under [Settings]. A
 // file there that holds anything else is someone else's: never read, never
-// written.
+// written. It is read with QSettings but written here: QSettings' QSaveFile
+// commits even when its final flush failed (a full disk), replacing the
+// previous file with a truncated one.
 #include "app/mainwindow.h"
 #include "panel/display.h"
 
 #include "ui_mainwindow.h"
 
 #include <QAction>
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -120,16 +124,52 @@ int readUnit(const QSettings &file, const QString &key, int fallback,
     return fallback;
 }
 
+// What the file holds now: what this run has nothing newer for is kept.
+QVariantMap storedEntries(const QString &path) {
+    const QSettings file(path, QSettings::IniFormat);
+    QVariantMap entries;
+    for (const QString &key : file.allKeys())
+        entries.insert(key, file.value(key));
+    return entries;
+}
+
+// The INI text of "Section/key" entries, values as QSettings writes them.
+QByteArray iniText(const QVariantMap &entries) {
+    QString text, section;
+    for (auto entry = entries.cbegin(); entry != entries.cend(); ++entry) {
+        if (entry.key().section(QLatin1Char('/'), 0, 0) != section) {
+            section = entry.key().section(QLatin1Char('/'), 0, 0);
+            text += (text.isEmpty() ? QString() : QStringLiteral("\n")) + '[' + section + "]\n";
+        }
+        text += entry.key().section(QLatin1Char('/'), 1) + '=' + entry.value().toString() + '\n';
+    }
+    return text.toUtf8();
+}
+
+// The new file is written beside the old one and replaces it only when
+// complete; flushed by hand, since commit() misses a failed final flush.
+bool replaceFile(const QString &path, const QByteArray &text) {
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.flush() &&
+           file.commit();
+}
+
 } // namespace
 
 void MainWindow::saveSettings() {
     if ((!settingsLoaded && !generator) || settingsForeign)
         return; // nothing to store, or not ours: the file stays exactly as it is
-    QSettings file(settingsPath(), QSettings::IniFormat);
+    const QString path = settingsPath();
+    QVariantMap entries = storedEntries(path);
     if (settingsLoaded)
-        writePanelValues(file);
+        writePanelValues(entries);
     if (generator)
-        writeDriverSettings(file);
+        writeDriverSettings(entries);
+    // A write that fails leaves the previous file as it was. The window is
+    // going away: the notice goes to the terminal or the session's log.
+    if (!replaceFile(path, iniText(entries)))
+        qWarning().noquote() << tr("Настройки не сохранены: не удалось записать %1")
+                                    .arg(QDir::toNativeSeparators(path));
 }
 
 void MainWindow::loadSettings() {
@@ -148,31 +188,31 @@ void MainWindow::loadSettings() {
     settingsLoaded = true;
 }
 
-void MainWindow::writePanelValues(QSettings &file) const {
-    file.setValue(amplitudeKey, amplitude);
-    file.setValue(amplitudeUnitKey, amplitudeUnit);
-    file.setValue(attenuationKey, attenuation);
-    file.setValue(attenuationUnitKey, attenuationUnit);
-    file.setValue(amplitudeStepKey, amplitudeStep);
-    file.setValue(amplitudeStepUnitKey, amplitudeStepUnit);
-    file.setValue(frequencyKey, frequency);
-    file.setValue(frequencyUnitKey, frequencyUnit);
-    file.setValue(frequencyStepKey, frequencyStep);
-    file.setValue(frequencyStepUnitKey, frequencyStepUnit);
-    file.setValue(fFmStartKey, fFmStart);
-    file.setValue(fFmStartUnitKey, fFmStartUnit);
-    file.setValue(fFmStopKey, fFmStop);
-    file.setValue(fFmStopUnitKey, fFmStopUnit);
-    file.setValue(fFmStepKey, fFmStep);
-    file.setValue(fFmStepUnitKey, fFmStepUnit);
-    file.setValue(tFmKey, tFm);
-    file.setValue(tFmUnitKey, tFmUnit);
+void MainWindow::writePanelValues(QVariantMap &file) const {
+    file.insert(amplitudeKey, amplitude);
+    file.insert(amplitudeUnitKey, amplitudeUnit);
+    file.insert(attenuationKey, attenuation);
+    file.insert(attenuationUnitKey, attenuationUnit);
+    file.insert(amplitudeStepKey, amplitudeStep);
+    file.insert(amplitudeStepUnitKey, amplitudeStepUnit);
+    file.insert(frequencyKey, frequency);
+    file.insert(frequencyUnitKey, frequencyUnit);
+    file.insert(frequencyStepKey, frequencyStep);
+    file.insert(frequencyStepUnitKey, frequencyStepUnit);
+    file.insert(fFmStartKey, fFmStart);
+    file.insert(fFmStartUnitKey, fFmStartUnit);
+    file.insert(fFmStopKey, fFmStop);
+    file.insert(fFmStopUnitKey, fFmStopUnit);
+    file.insert(fFmStepKey, fFmStep);
+    file.insert(fFmStepUnitKey, fFmStepUnit);
+    file.insert(tFmKey, tFm);
+    file.insert(tFmUnitKey, tFmUnit);
 }
 
-void MainWindow::writeDriverSettings(QSettings &file) const {
-    file.setValue(frequencyGridKey, generator->getFrequencyGrid());
-    file.setValue(fmModeKey, generator->getFmMode());
-    file.setValue(portKey, generator->getTcpPort());
+void MainWindow::writeDriverSettings(QVariantMap &file) const {
+    file.insert(frequencyGridKey, generator->getFrequencyGrid());
+    file.insert(fmModeKey, generator->getFmMode());
+    file.insert(portKey, generator->getTcpPort());
 }
 
 void MainWindow::readPanelValues(const QSettings &file) {

@@ -33,12 +33,8 @@ struct PanelValues {
 class Rig {
 public:
     bool start(QString &why) {
-        if (!testbed.isValid() || !workDir.isValid() || !QDir::setCurrent(workDir.path())) {
-            why =
-                testbed.isValid() ? QStringLiteral("no working directory") : testbed.errorString();
-            return false;
-        }
-        return true;
+        why = testbed.isValid() ? QStringLiteral("no working directory") : testbed.errorString();
+        return testbed.isValid() && workDir.isValid() && QDir::setCurrent(workDir.path());
     }
     // Plugs in an instrument of the model (a port that never answers for a
     // negative model); returns the testbed's handle.
@@ -61,9 +57,8 @@ public:
 
     // A window connected to the instrument in its power-on state, with every
     // report of the first poll shown; null if that did not happen.
-    std::unique_ptr<MainWindow> open(int handle, bool keepSettings = false) {
-        if (!keepSettings)
-            QFile::remove(settingsPath());
+    std::unique_ptr<MainWindow> open(int handle) {
+        QFile::remove(settingsPath());
         sim::Instrument &sim = instrument(handle);
         sim.setSilent(false);
         sim.handleLine("*RST;*CLS");

@@ -20,6 +20,7 @@
 #include <csignal>
 #include <linux/capability.h>
 #include <sys/syscall.h>
+#include <sys/resource.h>
 
 namespace {
 
@@ -85,6 +86,23 @@ QList<double> stored(const QString &path) {
     return values;
 }
 
+// Caps the files this process writes (0: no cap): writing beyond fails, for root too.
+bool capFileSize(rlim_t bytes) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = bytes ? bytes : limit.rlim_max;
+    return setrlimit(RLIMIT_FSIZE, &limit) == 0;
+}
+
+// What an X client ({program, arguments...}) prints, on the test's own X server.
+QByteArray xClient(const QProcessEnvironment &environment, QStringList command) {
+    QProcess client;
+    client.setProcessEnvironment(environment);
+    client.start(command.takeFirst(), command);
+    return client.waitForFinished() ? client.readAllStandardOutput() : QByteArray();
+}
+
 QByteArray fileText(const QString &path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
@@ -145,49 +163,73 @@ private slots:
     void settingsFile_data() {
         QTest::addColumn<QByteArray>("file"); // null: none
         QTest::addColumn<QString>("entries"); // what the window reads, writes and reads back
+        QTest::addColumn<QString>("kept");    // why the file read stays as it was, if it does
         const QString all = QStringLiteral(
             "amplitude=0.25 amplitudeUnit=1 attenuation=12.5 attenuationUnit=4 amplitudeStep=0.5 "
             "amplitudeStepUnit=2 frequency=1500000000 frequencyUnit=7 frequencyStep=12500 "
             "frequencyStepUnit=5 fFmStart=1e8 fFmStartUnit=6 fFmStop=2.5e8 fFmStopUnit=7 "
             "fFmStep=25000 fFmStepUnit=5 tFm=0.25 tFmUnit=8 FrequencyGrid=1 FmMode=2 Port=6123");
         const QString some = QStringLiteral("frequency=250000000 frequencyUnit=5 FmMode=1");
-        QTest::newRow("no file: every default") << QByteArray() << QString();
-        QTest::newRow("every value, unit and choice comes back") << fileWith(all) << all;
-        QTest::newRow("other keys missing: their defaults") << fileWith(some) << some;
+        const QString none, foreign = QStringLiteral("someone else's");
+        QTest::newRow("no file: every default") << QByteArray() << none << none;
+        QTest::newRow("every value, unit and choice comes back") << fileWith(all) << all << none;
+        QTest::newRow("other keys missing: their defaults") << fileWith(some) << some << none;
+        QTest::newRow("a write that fails") << fileWith(all) << all << "the write fails";
+        QTest::newRow("someone else's notes")
+            << QByteArray("Калибровка 12.05: кабель 2 м\nfrequency=5\n") << none << foreign;
+        QTest::newRow("someone else's binary garbage")
+            << QByteArray("\x00\xff\x13[Display\n=\xfe\x01\x02\n\n[\n", 17) << none << foreign;
+        QTest::newRow("a section of another program") << fileWith("frequency=5") + "[Other]\nx=1\n"
+                                                      << none << foreign;
         QTest::newRow("values that are not numbers count as missing")
             << fileWith(
                    "amplitude=abc amplitudeUnit=x frequency=1e frequencyUnit= tFm=ms tFmUnit=s "
                    "FrequencyGrid=x Port=abc")
-            << QString();
+            << none << none;
         QTest::newRow("a unit code of another quantity: the quantity's default unit")
             << fileWith("frequency=5 frequencyUnit=2 amplitudeUnit=6 attenuationUnit=0 "
                         "amplitudeStepUnit=7 frequencyStepUnit=12 fFmStartUnit=-1 fFmStopUnit=4 "
                         "fFmStepUnit=9 tFm=0.5 tFmUnit=6")
-            << "frequency=5 tFm=0.5";
+            << "frequency=5 tFm=0.5" << none;
         QTest::newRow("older layout: the period's unit code under the period's key")
-            << fileWith("tFm=8") << "tFmUnit=8";
+            << fileWith("tFm=8") << "tFmUnit=8" << none;
         QTest::newRow("choices the driver does not know: its own")
-            << fileWith("FrequencyGrid=7 FmMode=-1 Port=70000") << QString();
+            << fileWith("FrequencyGrid=7 FmMode=-1 Port=70000") << none << none;
     }
 
     // A file is read on connection, written at exit as the window holds it,
-    // and read back by the next window.
+    // and read back by the next window. Someone else's file is neither read
+    // nor written; a write that fails leaves the file as it was; both say so.
     void settingsFile() {
         QFETCH(QByteArray, file);
         QFETCH(QString, entries);
+        QFETCH(QString, kept);
+        const bool fails = kept == QLatin1String("the write fails");
         const QList<double> want = expected(entries);
         const auto goHome = qScopeGuard([home = QDir::currentPath()] { QDir::setCurrent(home); });
         QTemporaryDir first, second; // written elsewhere than read from
         QVERIFY(file.isNull() || writeFile(first.filePath("settings.txt"), file));
         QVERIFY(QDir::setCurrent(first.path()));
-        {
-            MainWindow window; // connected at once; no report from the instrument yet
-            QVERIFY(Rig::driver(window));
-            QCOMPARE(held(window), want);
-            QVERIFY(QDir::setCurrent(second.path()));
+        auto window = std::make_unique<MainWindow>(); // connected at once; no report yet
+        QVERIFY(Rig::driver(*window));
+        QCOMPARE(held(*window), want);
+        QCOMPARE(Rig::errorBox(*window).text(), kept.startsWith("someone")
+                                                    ? "Файл settings.txt в этой папке не от этой "
+                                                      "программы: настройки не будут сохранены"
+                                                    : QString());
+        if (fails)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("settings.txt"));
+        QVERIFY(kept.isEmpty() ? QDir::setCurrent(second.path()) : capFileSize(fails ? 100 : 0));
+        window.reset();
+        QVERIFY(capFileSize(0));
+        if (kept.isEmpty()) {
+            QCOMPARE(stored(second.filePath("settings.txt")), want);
+        } else { // byte for byte
+            QFile input(first.filePath("settings.txt"));
+            QVERIFY(input.open(QIODevice::ReadOnly));
+            QCOMPARE(input.readAll(), file);
         }
-        QCOMPARE(stored(second.filePath("settings.txt")), want);
-        MainWindow next;
+        MainWindow next; // reads the file written, or the one kept
         QVERIFY(Rig::driver(next));
         QCOMPARE(held(next), want);
     }
@@ -285,30 +327,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(window.windowTitle(), connectedTitle.arg("Орвекс", port(orvex)),
                                   10000);
         QVERIFY(reason->text().isEmpty());
-    }
-
-    void foreignFileIsLeftAlone_data() {
-        QTest::addColumn<QByteArray>("file");
-        QTest::newRow("notes") << QByteArray("Калибровка 12.05: кабель 2 м\nfrequency=5\n");
-        QTest::newRow("binary garbage")
-            << QByteArray("\x00\xff\x13[Display\n=\xfe\x01\x02\n\n[\n", 17);
-        QTest::newRow("a section of another program") << fileWith("frequency=5") + "[Other]\nx=1\n";
-    }
-    // A settings.txt the panel did not write is neither read nor written.
-    void foreignFileIsLeftAlone() {
-        QFETCH(QByteArray, file);
-        QVERIFY(writeFile(rig.settingsPath(), file));
-        {
-            auto window = rig.open(quendt, true);
-            QVERIFY(window);
-            QCOMPARE(Rig::errorBox(*window).text(),
-                     "Файл settings.txt в этой папке не от этой программы: настройки не будут "
-                     "сохранены");
-            QCOMPARE(Rig::values(*window).frequencyStep, 1e6); // the start value
-        }
-        QFile input(rig.settingsPath());
-        QVERIFY(input.open(QIODevice::ReadOnly));
-        QCOMPARE(input.readAll(), file);
     }
 
     // A client of the server started from the window controls the instrument;
@@ -444,25 +462,33 @@ private slots:
 
     void orderlyExit_data() {
         QTest::addColumn<QString>("platform");
-        QTest::newRow("offscreen") << "offscreen";
-        QTest::newRow("xcb on Xvfb, no OpenGL loaded") << "xcb";
+        QTest::addColumn<int>("dpi"); // of the X screen, as a desktop sets it (Xft.dpi)
+        QTest::newRow("offscreen") << "offscreen" << 0;
+        QTest::newRow("xcb on Xvfb, no OpenGL loaded") << "xcb" << 96;
+        QTest::newRow("xcb at 144 dpi: a face one and a half times as large") << "xcb" << 144;
+        QTest::newRow("xcb at 192 dpi: a face twice as large") << "xcb" << 192;
     }
 
     // The real program inside the testbed launcher, stopped with SIGTERM: it
     // leaves its event loop, so the window writes the settings and switches
-    // the output off, and it exits with 0.
+    // the output off, and it exits with 0. On X its window is 1100×300 at
+    // 96 dpi, and larger by as much as the screen is denser.
     void orderlyExit() {
         QFETCH(QString, platform);
+        QFETCH(int, dpi);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove("QT_XCB_GL_INTEGRATION");
         environment.insert("QT_QPA_PLATFORM", platform);
         QProcess xserver;
         if (platform == "xcb") {
-            xserver.start("Xvfb", {"-displayfd", "1"}); // writes the display it found free
+            // It writes the display it found; -noreset: the resources outlive xprop.
+            xserver.start("Xvfb", {"-displayfd", "1", "-noreset"});
             if (!xserver.waitForStarted())
                 QSKIP("Xvfb is not installed (package xvfb)");
             QTRY_VERIFY_WITH_TIMEOUT(xserver.canReadLine(), 20000);
             environment.insert("DISPLAY", ':' + xserver.readLine().trimmed());
+            xClient(environment, {"xprop", "-root", "-format", "RESOURCE_MANAGER", "8s", "-set",
+                                  "RESOURCE_MANAGER", QStringLiteral("Xft.dpi:\t%1").arg(dpi)});
         }
         QTemporaryDir dir; // the panel's working directory
         QProcess bed;
@@ -484,6 +510,14 @@ private slots:
         // QtGui links libGL itself; Qt's GL integration and Mesa's driver come on demand.
         for (const char *library : {"xcbglintegrations", "libGLX_mesa", "_dri.so"})
             QVERIFY2(!mapped.contains(library), library);
+        const QString size =
+            QStringLiteral("Geometry: %1x%2").arg(1100 * dpi / 96).arg(300 * dpi / 96);
+        QByteArray window;
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            !dpi || (window = xClient(environment, {"xdotool", "search", "--onlyvisible", "--class",
+                                                    "rfpanel", "getwindowgeometry"}))
+                        .contains(size.toLatin1()),
+            window.constData(), 20000);
 
         QCOMPARE(::kill(pid_t(bed.processId()), SIGTERM), 0); // passed on to the panel
         QVERIFY(bed.waitForFinished(20000));

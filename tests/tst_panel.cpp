@@ -6,37 +6,30 @@
 #include <QAccessible>
 #include <QKeySequence>
 #include <QRandomGenerator>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTcpSocket>
 #include <QtTest>
 
 namespace {
 
-// Emits the driver's report of a value as the instrument's poll would.
-bool emitReport(Generator &driver, const QString &header, double value) {
-    if (header == QLatin1String("FREQ"))
-        emit driver.newFrequency(value);
-    else if (header == QLatin1String("VOLT"))
-        emit driver.newAmplitude(value);
-    else if (header == QLatin1String("ATT"))
-        emit driver.newAttenuation(value);
-    else if (header == QLatin1String("PER"))
-        emit driver.newTFm(value);
-    else if (header == QLatin1String("OUTP"))
-        emit driver.newState(value != 0);
-    else
-        return false;
-    return true;
-}
+// The driver's report of a value ("FREQ", "VOLT", "ATT", "PER"), of a state
+// ("OUTP": the output, "NET": remote control).
+const QHash<QString, void (Generator::*)(double)> valueReports = {
+    {"FREQ", &Generator::newFrequency},
+    {"VOLT", &Generator::newAmplitude},
+    {"ATT", &Generator::newAttenuation},
+    {"PER", &Generator::newTFm}};
+const QHash<QString, void (Generator::*)(bool)> stateReports = {{"OUTP", &Generator::newState},
+                                                                {"NET", &Generator::netControl}};
 
-// Waits for the driver's report of the quantity.
-std::unique_ptr<QSignalSpy> spyOn(Generator *driver, const QString &header) {
-    if (header == QLatin1String("FREQ"))
-        return std::make_unique<QSignalSpy>(driver, &Generator::newFrequency);
-    if (header == QLatin1String("VOLT"))
-        return std::make_unique<QSignalSpy>(driver, &Generator::newAmplitude);
-    if (header == QLatin1String("ATT"))
-        return std::make_unique<QSignalSpy>(driver, &Generator::newAttenuation);
-    return std::make_unique<QSignalSpy>(driver, &Generator::newState);
+// Emits the driver's report as the instrument's poll would.
+bool emitReport(Generator &driver, const QString &header, double value) {
+    if (auto report = valueReports.value(header))
+        emit(driver.*report)(value);
+    else if (auto report = stateReports.value(header))
+        emit(driver.*report)(value != 0);
+    return valueReports.contains(header) || stateReports.contains(header);
 }
 
 // Stands in for the window's driver during one operator action: a report
@@ -64,12 +57,40 @@ private:
     const double value;
 };
 
+// Where each key is (hidden: null) once the layouts took new texts, level by level.
+QList<QRect> keyPlaces(MainWindow &w) {
+    for (int level = 0; level < 8; ++level)
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    QList<QRect> places;
+    for (QPushButton *key : w.findChildren<QPushButton *>())
+        places << (key->isVisible() ? QRect(key->mapTo(&w, QPoint()), key->size()) : QRect());
+    return places;
+}
+
+// A shown key or label has room for its whole text (a key's room is inside its frame).
+bool showsWholeText(QWidget *part) {
+    QStyleOptionButton frame;
+    frame.initFrom(part);
+    if (auto *key = qobject_cast<QPushButton *>(part))
+        return key->fontMetrics().horizontalAdvance(key->text()) <=
+               key->style()->subElementRect(QStyle::SE_PushButtonContents, &frame, key).width();
+    auto *label = qobject_cast<QLabel *>(part);
+    return !label || label->fontMetrics().horizontalAdvance(label->text()) <= label->width();
+}
+
 } // namespace
 
 class TestPanel : public QObject {
     Q_OBJECT
     Rig rig;
     int handles[2] = {-1, -1}; // one instrument of the first model, one that sets dBm
+
+    // A window on an instrument of the model, the other one unplugged.
+    std::unique_ptr<MainWindow> openAlone(int model) {
+        for (int m : {0, 1})
+            m == model ? rig.bed().replug(handles[m]) : rig.bed().unplug(handles[m]);
+        return rig.open(handles[model]);
+    }
 
     // Runs one operator action, or fails the test when it cannot.
     void act(MainWindow &w, const QString &token, int model);
@@ -94,7 +115,7 @@ private slots:
 // the keyboard ("k:W", "k:Num+5", "k:Backspace"); "slot:<name>" a menu
 // action's slot; "hold:att" the driver holds the level as attenuation;
 // "knob:FREQ=<Hz>" the instrument changes a value itself (VOLT, ATT, OUTP) and
-// the next poll reports it; "emit:VOLT=<V>" the driver reports a value now;
+// the next poll reports it; "emit:VOLT=<V>" the driver reports a value now (NET=1: remote);
 // "inside:FREQ=<Hz>" the next action's driver call gets that report before it
 // returns; "mute" the instrument takes the next action without answering;
 // "a11y:RF" (a11y:Param1, ...) a key's "toggle" through the accessibility
@@ -125,16 +146,14 @@ void TestPanel::act(MainWindow &w, const QString &token, int model) {
     } else if (kind == QLatin1String("emit")) {
         QVERIFY2(emitReport(*driver, header, value), qPrintable(token));
     } else if (kind == QLatin1String("knob")) {
-        const auto report = spyOn(driver, header);
+        const auto report = valueReports.contains(header)
+                                ? std::make_unique<QSignalSpy>(driver, valueReports[header])
+                                : std::make_unique<QSignalSpy>(driver, stateReports[header]);
         sim::Instrument &instrument = rig.instrument(handles[model]);
-        if (header == QLatin1String("FREQ"))
-            instrument.setFrequency(value);
-        else if (header == QLatin1String("VOLT"))
-            instrument.setAmplitude(value);
-        else if (header == QLatin1String("ATT"))
-            instrument.setAttenuation(value);
-        else
-            instrument.setOutput(value != 0);
+        header == "FREQ"   ? instrument.setFrequency(value)
+        : header == "VOLT" ? instrument.setAmplitude(value)
+        : header == "ATT"  ? instrument.setAttenuation(value)
+                           : instrument.setOutput(value != 0);
         QVERIFY2(report->wait(5000), qPrintable(token + QStringLiteral(": no report")));
     } else {
         QFAIL(qPrintable(token + QStringLiteral(": not an action")));
@@ -331,6 +350,7 @@ void TestPanel::operatorScripts_data() {
     row("RF off again", "RF RF", "RF=off; @OUTP?=0", "OUTP ON; OUTP OFF");
     row("RF unanswered stays off", "mute RF", "RF=off", "*");
     row("RF switched on at the instrument sends nothing back", "knob:OUTP=1", "RF=on", "");
+    row("a remote client takes control: the mark moves no key", "emit:NET=1", "", "");
     row("a frequency changed at the instrument, typing kept", "P2 3 5 knob:FREQ=250e6 7",
         "Freq=250; Amp~357; $freq=250000000", "");
     row("an attenuation changed at the instrument", "P1 3 5 knob:ATT=12.5 7",
@@ -384,14 +404,10 @@ void TestPanel::operatorScripts() {
     QFETCH(QString, script);
     QFETCH(QString, expect);
     QFETCH(QString, sent);
-    for (int m : {0, 1}) {
-        if (m == model)
-            rig.bed().replug(handles[m]);
-        else
-            rig.bed().unplug(handles[m]);
-    }
-    auto window = rig.open(handles[model]);
+    auto window = openAlone(model);
     QVERIFY(window);
+    window->show();
+    const QList<QRect> face = keyPlaces(*window);
     ModalBoxCloser closer;
     std::unique_ptr<ReportingDriver> nesting;
     bool mute = false;
@@ -426,17 +442,14 @@ void TestPanel::operatorScripts() {
         if (QTest::currentTestFailed())
             return;
     }
-    if (sent != QLatin1String("*")) {
-        QStringList received;
-        for (const QByteArray &command : rig.settings(handles[model]))
-            received << QString::fromLatin1(command);
-        QCOMPARE(received.join(QLatin1String("; ")), sent);
-    }
+    if (sent != QLatin1String("*"))
+        QCOMPARE(QString::fromLatin1(rig.settings(handles[model]).join("; ")), sent);
+    // Whatever the keys read now, none has moved and no shown text is cut.
+    QCOMPARE(keyPlaces(*window), face);
+    for (QWidget *part : window->findChildren<QWidget *>())
+        QVERIFY2(!part->isVisible() || showsWholeText(part), qPrintable(part->objectName()));
 }
 
-// Events are handled until the condition holds (false after a long bound);
-// unlike QTest::qWaitFor it never sleeps between rounds, which the 300 steps
-// of the random run would pay for many times over.
 // Events are handled until the condition holds (false after a long bound);
 // unlike QTest::qWaitFor it never sleeps between rounds, which the 300 steps
 // of the random run would pay for many times over.
@@ -455,14 +468,12 @@ void TestPanel::randomRun() {
                           : QRandomGenerator::global()->generate();
     qInfo("random run with RFGEN_SEED=%u", seed);
     QRandomGenerator random(seed);
-    rig.bed().unplug(handles[1]);
-    if (!rig.bed().isPlugged(handles[0]))
-        rig.bed().replug(handles[0]);
-    auto w = rig.open(handles[0]);
+    auto w = openAlone(0);
     QVERIFY(w);
     ModalBoxCloser closer;
     sim::Instrument &sim = rig.instrument(handles[0]);
     Ui::MainWindow &ui = Rig::ui(*w);
+    w->show(); // the operator presses only keys in sight
     const quint16 tcpPort = Rig::freeTcpPort();
     Rig::driver(*w)->setTcpPort(tcpPort);
     Rig::driver(*w)->startServer();
@@ -485,7 +496,7 @@ void TestPanel::randomRun() {
                                   : int(high[q]) * 2 + random.bounded(1000);
         const double before = held(q);
         if (action == 0) { // a keypad entry in normal mode
-            for (QPushButton *mode : {ui.pushButton_Delta, ui.pushButton_FM, ui.pushButton_AM})
+            for (QPushButton *mode : {ui.pushButton_Delta, ui.pushButton_FM})
                 if (mode->isChecked())
                     mode->click();
             auto *key =
@@ -504,8 +515,15 @@ void TestPanel::randomRun() {
             const double next = readouts[i]->value() * scale[i] + (arrow % 2 ? -by : by);
             QVERIFY(Rig::press(*w, QStringList{"Right", "Left", "Up", "Down"}[arrow]));
             refused[i] = next < low[i] * scale[i] - 1e-9 || next > (i ? 1.0 : 6e9);
-        } else if (action == 2) { // a mode key, or the output switch
-            QVERIFY(Rig::press(*w, QStringList{"Delta", "FM", "AM", "RF"}[random.bounded(4)]));
+        } else if (action == 2) { // a mode key, or the output switch, of those in sight
+            QList<QPushButton *> keys = {ui.pushButton_Delta, ui.pushButton_FM, ui.pushButton_AM,
+                                         ui.pushButton_TurnOn};
+            keys.erase(
+                std::remove_if(keys.begin(), keys.end(),
+                               [](QWidget *key) { return !key->isVisible() || !key->isEnabled(); }),
+                keys.end());
+            QVERIFY(!keys.isEmpty());
+            keys[random.bounded(keys.size())]->click();
         } else if (action == 3) { // a knob on the instrument
             sim.handleLine(commands[q] + QByteArray::number(typed * scale[q]) + ";OUTP " +
                            QByteArray::number(random.bounded(2)));
