@@ -21,6 +21,9 @@ struct Exchange {
     // The driver refused the value itself (outside the model's limits): the
     // line in sent never went out.
     bool refusedUnsent = false;
+    // The driver's judgement of a setting's read-back, within the model's step.
+    enum class Verdict { Unjudged, Accepted, Refused };
+    Verdict verdict = Verdict::Unjudged;
 };
 
 } // namespace rfgen

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 Q_LOGGING_CATEGORY(lcIo, "rfgen.io")
 
@@ -231,7 +232,9 @@ bool GeneratorPrivate::transact(const QByteArray &line, QByteArray *reply) {
         answered = !reply || readReply(*reply, deadline);
         if (reply && answered && verbose)
             qCInfo(lcIo).noquote() << portName << ">>" << *reply;
-        record(origin, line, sentAt, answered ? reply : nullptr, reply != nullptr);
+        // A line the link was lost over counts as unanswered, even one that wants no reply.
+        const bool lost = lossDuringSync;
+        record(origin, line, sentAt, answered && !lost ? reply : nullptr, reply || lost);
     }
     inSync = false;
     if (lossDuringSync) {
@@ -395,8 +398,36 @@ void GeneratorPrivate::record(Exchange::Origin from, const QByteArray &sent, qin
     e.answered = reply != nullptr;
     if (reply)
         e.reply = *reply;
-    emit q->exchanged(e);
+    if (holdingRecord)
+        heldRecord = e;
+    else
+        emit q->exchanged(e);
 }
+
+namespace {
+// Holds the record of a setting's exchange until the driver has judged its
+// read-back, then reports it with the verdict (refused unless judged accepted).
+class Judged {
+public:
+    explicit Judged(GeneratorPrivate &d) : d(d) { d.holdingRecord = true; }
+    Judged(const Judged &) = delete;
+    Judged &operator=(const Judged &) = delete;
+    bool operator()(bool accepted) { return this->accepted = accepted; }
+    ~Judged() {
+        d.holdingRecord = false;
+        if (!d.heldRecord)
+            return;
+        Exchange e = *std::exchange(d.heldRecord, std::nullopt);
+        if (e.answered)
+            e.verdict = accepted ? Exchange::Verdict::Accepted : Exchange::Verdict::Refused;
+        emit d.q->exchanged(e);
+    }
+
+private:
+    GeneratorPrivate &d;
+    bool accepted = false;
+};
+} // namespace
 
 // A value outside the model's limits is refused without asking the
 // instrument; the journal still shows what was asked.
@@ -536,11 +567,12 @@ static bool isFinite(double value) {
 bool Generator::setState(bool on) {
     QByteArray reply;
     bool held = false;
+    Judged judged(*d);
     if (!d->transact(on ? "OUTP ON;OUTP?" : "OUTP OFF;OUTP?", &reply) ||
         !scpi::parseSwitch(reply, held) || reply.trimmed().size() != 1)
         return false; // only "1" or "0" says what the output does
     d->last.state = held;
-    return held == on;
+    return judged(held == on);
 }
 
 bool Generator::setFrequency(double &hz) {
@@ -551,18 +583,19 @@ bool Generator::setFrequency(double &hz) {
         return false;
     }
     double answer = 0;
+    Judged judged(*d);
     if (!d->setAndReadBack("FREQ", rounded, answer))
         return false;
     hz = answer;
     d->last.frequency = answer;
-    return withinHalfStep(answer, rounded, frequencyResolutionHz);
+    return judged(withinHalfStep(answer, rounded, frequencyResolutionHz));
 }
 
 bool Generator::setAmplitude(double &volts) {
     const ModelSpec *spec = modelSpec(modelCode());
     const QByteArray header = spec->levelInDbm ? "POW " : "VOLT ";
     if (!isFinite(volts) || (spec->levelInDbm && volts <= 0)) {
-        d->recordRefused(header + scpi::formatNumber(volts));
+        d->recordRefused("VOLT " + scpi::formatNumber(volts)); // no level in dBm to name
         return false;
     }
     const double level = roundToStep(spec->levelInDbm ? voltsToDbm(volts) : volts, spec->levelStep);
@@ -571,11 +604,12 @@ bool Generator::setAmplitude(double &volts) {
         return false;
     }
     double answer = 0;
+    Judged judged(*d);
     if (!d->setAndReadBack(spec->levelInDbm ? "POW" : "VOLT", level, answer))
         return false;
     volts = spec->levelInDbm ? dbmToVolts(answer) : answer;
     d->last.amplitude = volts;
-    return withinHalfStep(answer, level, spec->levelStep);
+    return judged(withinHalfStep(answer, level, spec->levelStep));
 }
 
 bool Generator::setAttenuation(double &dB) {
@@ -586,11 +620,12 @@ bool Generator::setAttenuation(double &dB) {
         return false;
     }
     double answer = 0;
+    Judged judged(*d);
     if (!d->setAndReadBack("ATT", rounded, answer))
         return false;
     dB = answer;
     d->last.attenuation = answer;
-    return withinHalfStep(answer, rounded, spec->attenuationStepDb);
+    return judged(withinHalfStep(answer, rounded, spec->attenuationStepDb));
 }
 
 void Generator::setFrequencyGrid(int index) {
@@ -672,6 +707,7 @@ bool Generator::startFm(double &startHz, double &stopHz, double &stepHz, double 
     QByteArray reply;
     Sweep answer{};
     bool running = false;
+    Judged judged(*d);
     if (!d->transact(line, &reply) || !parseSweepReply(reply, answer, running))
         return false;
     startHz = answer.start;
@@ -679,10 +715,10 @@ bool Generator::startFm(double &startHz, double &stopHz, double &stepHz, double 
     stepHz = answer.step;
     periodS = answer.period;
     d->last.period = answer.period;
-    return running && withinHalfStep(answer.start, sent.start, frequencyResolutionHz) &&
-           withinHalfStep(answer.stop, sent.stop, frequencyResolutionHz) &&
-           withinHalfStep(answer.step, sent.step, frequencyResolutionHz) &&
-           withinHalfStep(answer.period, sent.period, fmPeriodStepS);
+    return judged(running && withinHalfStep(answer.start, sent.start, frequencyResolutionHz) &&
+                  withinHalfStep(answer.stop, sent.stop, frequencyResolutionHz) &&
+                  withinHalfStep(answer.step, sent.step, frequencyResolutionHz) &&
+                  withinHalfStep(answer.period, sent.period, fmPeriodStepS));
 }
 
 void Generator::stopFm() {

@@ -59,6 +59,9 @@ public:
     rfgen::Exchange::Origin origin = rfgen::Exchange::Origin::Panel;
     QString originClient;
     qint64 pendingSentAt = 0; // when the poll or identification went out
+    // A setting's record waits for the driver's verdict on its read-back.
+    bool holdingRecord = false;
+    std::optional<rfgen::Exchange> heldRecord;
 
     void open(const QSerialPortInfo &info);
     void closeLink();

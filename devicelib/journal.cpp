@@ -95,7 +95,11 @@ QString replyText(const Exchange &exchange) {
 }
 
 bool refused(const Exchange &exchange) {
-    return exchange.refusedUnsent || (exchange.answered && !refusedSettings(exchange).isEmpty());
+    if (exchange.refusedUnsent)
+        return true;
+    if (exchange.verdict != Exchange::Verdict::Unjudged) // the driver knows the model's step
+        return exchange.verdict == Exchange::Verdict::Refused;
+    return exchange.answered && !refusedSettings(exchange).isEmpty();
 }
 
 QString line(const Exchange &exchange) {
@@ -121,8 +125,11 @@ QString replayScript(const QList<Exchange> &exchanges, const QString &host, int 
     };
     for (const Exchange &e : exchanges) {
         const QList<Command> commands = commandsOf(e.sent);
-        const QList<int> refusedHere = refusedSettings(e);
-        const bool lost = e.refusedUnsent || (e.expectsReply && !e.answered);
+        QList<int> refusedHere = refusedSettings(e);
+        if (e.verdict == Exchange::Verdict::Accepted)
+            refusedHere.clear();
+        const bool lost = e.refusedUnsent || (e.expectsReply && !e.answered) ||
+                          (e.verdict == Exchange::Verdict::Refused && refusedHere.isEmpty());
         for (int i = 0; i < commands.size(); ++i) {
             if (commands[i].query)
                 continue;

@@ -352,7 +352,13 @@ template <typename Server> int runUntilSignalled(Server &server) {
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
     QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, &server, [&server] { server.stop(); });
+    // The byte is taken, or the notifier fires again and again while the
+    // servers of --all switch their outputs off.
+    QObject::connect(&notifier, &QSocketNotifier::activated, &server, [&server] {
+        char byte = 0;
+        [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
+        server.stop();
+    });
     QTimer::singleShot(0, &server, [&server] { server.start(); });
     return QCoreApplication::exec();
 }

@@ -248,8 +248,12 @@ int numberEnd(const QByteArray &t, int &exponentStart) {
 bool parseShifted(const QByteArray &number, int exponentStart, int shift, double &value) {
     bool ok = true;
     const QByteArray exponent = number.mid(exponentStart + 1);
-    const qint64 power = (exponent.isEmpty() ? 0 : exponent.toLongLong(&ok)) + shift;
-    return ok && parseNumber(number.left(exponentStart) + 'e' + QByteArray::number(power), value);
+    const qint64 given = exponent.isEmpty() ? 0 : exponent.toLongLong(&ok);
+    // Far beyond any double's range: no sum that could overflow.
+    if (!ok || given < -100000 || given > 100000)
+        return false;
+    const qint64 power = given + shift;
+    return parseNumber(number.left(exponentStart) + 'e' + QByteArray::number(power), value);
 }
 
 bool allLetters(const QByteArray &text) {

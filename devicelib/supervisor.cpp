@@ -74,18 +74,38 @@ void Supervisor::scan() {
     QList<QSerialPortInfo> unserved;
     for (const QSerialPortInfo &info : ports) {
         present << info.portName();
-        if (bridges.count(info.portName()) == 0)
+        if (bridges.count(info.portName()) == 0 && !isOtherDevice(info.portName()))
             unserved << info;
     }
     endBridgesOfVanishedPorts(present);
+    for (auto it = unanswered.begin(); it != unanswered.end();) // a replug starts afresh
+        it = present.contains(it->first) ? std::next(it) : unanswered.erase(it);
     if (unserved.isEmpty())
         return;
     for (const ProbeResult &probe : probePorts(unserved)) { // in port-name order
-        if (modelSpec(probe.model))
+        const bool instrument = modelSpec(probe.model) != nullptr;
+        const bool opened =
+            probe.outcome == ProbeResult::Answered || probe.outcome == ProbeResult::Silent;
+        unanswered[probe.info.portName()] = instrument || !opened ? 0 : unansweredCount(probe) + 1;
+        if (instrument)
             launch(probe.info.portName(), probe.model);
         else
             tellWhyUnusable(probe);
     }
+}
+
+int Supervisor::unansweredCount(const ProbeResult &probe) const {
+    const auto it = unanswered.find(probe.info.portName());
+    return it == unanswered.end() ? 0 : it->second;
+}
+
+// Another device (a modem, a board, a port someone opened without a lock
+// file) is left in peace once it has not answered as an instrument a few
+// times: every probe opens it, raises DTR and sends it a line. An instrument
+// just plugged in gets those few chances; unplugged and plugged in, all again.
+bool Supervisor::isOtherDevice(const QString &port) const {
+    const auto it = unanswered.find(port);
+    return it != unanswered.end() && it->second >= probesOfOtherDevices;
 }
 
 // A port another program holds, or one without permission, is named once per change.

@@ -44,6 +44,8 @@ private:
 
     void scan();
     void tellWhyUnusable(const rfgen::ProbeResult &probe);
+    int unansweredCount(const rfgen::ProbeResult &probe) const;
+    bool isOtherDevice(const QString &port) const;
     void endBridgesOfVanishedPorts(const QStringList &present);
     void launch(const QString &port, int model);
     int tcpPortFor(const QString &port);
@@ -58,6 +60,8 @@ private:
     std::map<QString, int> tcpPortOfPort;   // kept after an unplug, for the replug
     QSet<int> unusableTcpPorts;             // a bridge could not listen on them
     std::map<QString, QString> toldReasons; // why a port cannot be used, as last said
+    std::map<QString, int> unanswered;      // probes in a row that found no instrument there
+    static constexpr int probesOfOtherDevices = 3;
 };
 
 } // namespace rfgen

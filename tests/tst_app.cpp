@@ -19,8 +19,8 @@
 
 #include <csignal>
 #include <linux/capability.h>
-#include <sys/syscall.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 
 namespace {
 
@@ -432,7 +432,7 @@ private slots:
                                       QAbstractItemModelTester::FailureReportingMode::QtTest);
         rfgen::Exchange e;
         e.reply = QByteArray(40, '1');
-        qint64 residentBefore = 0;
+        [[maybe_unused]] qint64 residentBefore = 0;
         for (int i = 0; i < 10 * CommandJournal::capacity; ++i) {
             if (i == 2 * CommandJournal::capacity)
                 residentBefore = residentBytes();

@@ -118,6 +118,7 @@ private slots:
         row("-10 DB", Unit::Dbm, 0, InvalidSuffix);
         row("MHZ", Unit::Hertz, 0, CommandError);
         row("5 5", Unit::Hertz, 0, CommandError);
+        row("0e9223372036854775807GHZ", Unit::Hertz, 0, CommandError); // no overflow
     }
     void parsesSuffixesAndBounds() {
         QFETCH(QByteArray, text);
@@ -220,25 +221,31 @@ private slots:
     void journalSeesRefusals_data() {
         QTest::addColumn<QByteArray>("sent");
         QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("verdict"); // the driver's: 0 none, 1 accepted, 2 refused
         QTest::addColumn<bool>("refused");
-        QTest::newRow("taken") << QByteArray("FREQ 5e6;FREQ?") << QByteArray("5000000") << false;
-        QTest::newRow("kept another")
-            << QByteArray("FREQ 5e6;FREQ?") << QByteArray("6000000") << true;
-        QTest::newRow("after a lead")
-            << QByteArray("*IDN?;ATT 3;ATT?") << QByteArray("X,Y;3") << false;
-        QTest::newRow("switch") << QByteArray("OUTP ON;OUTP?") << QByteArray("0") << true;
-        QTest::newRow("second of two")
-            << QByteArray("FM:STAR 1;FM:STOP 2;FM:STAR?;FM:STOP?") << QByteArray("1;3") << true;
-        QTest::newRow("no read-back") << QByteArray("LEV:MODE ATT") << QByteArray() << false;
+        const auto row = [](const char *name, const char *sent, const char *reply, int verdict,
+                            bool refused) {
+            QTest::newRow(name) << QByteArray(sent) << QByteArray(reply) << verdict << refused;
+        };
+        row("taken", "FREQ 5e6;FREQ?", "5000000", 0, false);
+        row("kept another", "FREQ 5e6;FREQ?", "6000000", 0, true);
+        row("after a lead", "*IDN?;ATT 3;ATT?", "X,Y;3", 0, false);
+        row("switch", "OUTP ON;OUTP?", "0", 0, true);
+        row("second of two", "FM:STAR 1;FM:STOP 2;FM:STAR?;FM:STOP?", "1;3", 0, true);
+        row("no read-back", "LEV:MODE ATT", "", 0, false);
+        row("within the driver's step", "VOLT 0.5;VOLT?", "0.5004", 1, false);
+        row("beyond the driver's step", "FREQ 5e6;FREQ?", "5000000.000001", 2, true);
     }
     void journalSeesRefusals() {
         QFETCH(QByteArray, sent);
         QFETCH(QByteArray, reply);
+        QFETCH(int, verdict);
         QFETCH(bool, refused);
         rfgen::Exchange e;
         e.sent = sent;
         e.reply = reply;
         e.expectsReply = e.answered = !reply.isEmpty();
+        e.verdict = rfgen::Exchange::Verdict(verdict);
         QCOMPARE(rfgen::journal::refused(e), refused);
         const QString script = rfgen::journal::replayScript({e}, "localhost", 5025);
         QCOMPARE(script.contains("# не принято прибором"), refused);

@@ -1,15 +1,15 @@
 // libFuzzer target for the text command layer: arbitrary bytes, split into lines
-// at LF, go to the remote-control command engine of each model's driver with no
-// instrument connected, and to each simulated instrument. Besides crashes and
-// sanitizer reports it checks what a client relies on: every query has its
-// field in one reply line, a line without a query gets no reply, error queues
-// stay bounded and hold only known codes.
+// at LF, go to the number parser, to the remote-control command engine of each
+// model's driver with no instrument connected, and to each simulated instrument. Besides crashes
+// and sanitizer reports it checks what a client relies on: every query has its field in one reply
+// line, a line without a query gets no reply, error queues stay bounded and hold only known codes.
 #include "commandengine.h"
 #include "generator.h"
 #include "instrument.h"
 #include "models.h"
 #include "scpi.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -60,6 +60,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     for (QByteArray &line : lines)
         if (line.endsWith('\r'))
             line.chop(1);
+    // The engine checks numbers only once an instrument is there: their parser directly.
+    for (const QByteArray &line : lines)
+        for (scpi::Unit unit : {scpi::Unit::Hertz, scpi::Unit::Volt, scpi::Unit::Dbm,
+                                scpi::Unit::Db, scpi::Unit::Second}) {
+            scpi::NumericArgument argument;
+            if (scpi::parseNumericArgument(line, unit, argument) == scpi::NoError &&
+                argument.bound == scpi::Bound::None)
+                require(std::isfinite(argument.value), "a number that is not finite", line);
+        }
     for (int model : {OrvexModel, PylarModel, QuendtModel}) {
         CommandEngine engine(&disconnectedDriver(model));
         sim::Instrument byLine(model);
