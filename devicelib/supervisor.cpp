@@ -27,7 +27,12 @@ protected:
     void setupChildProcess() override {
         ::setpgid(0, 0);
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != supervisor) // it died before the signal was asked for
+            ::_exit(1);
     }
+
+private:
+    const pid_t supervisor = ::getpid();
 };
 
 void say(const QString &text) {
