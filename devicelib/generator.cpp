@@ -384,16 +384,22 @@ qint64 GeneratorPrivate::sendTime() const {
     return recording() ? QDateTime::currentMSecsSinceEpoch() : 0;
 }
 
-void GeneratorPrivate::record(Exchange::Origin from, const QByteArray &sent, qint64 sentAt,
-                              const QByteArray *reply, bool expectsReply) {
-    if (!recording())
-        return;
+Exchange GeneratorPrivate::exchange(Exchange::Origin from, const QByteArray &sent,
+                                    qint64 sentAt) const {
     Exchange e;
     e.time = sentAt;
     e.origin = from;
     if (from == Exchange::Origin::Client)
         e.client = originClient;
     e.sent = sent;
+    return e;
+}
+
+void GeneratorPrivate::record(Exchange::Origin from, const QByteArray &sent, qint64 sentAt,
+                              const QByteArray *reply, bool expectsReply) {
+    if (!recording())
+        return;
+    Exchange e = exchange(from, sent, sentAt);
     e.expectsReply = expectsReply;
     e.answered = reply != nullptr;
     if (reply)
@@ -434,11 +440,7 @@ private:
 void GeneratorPrivate::recordRefused(const QByteArray &sent) {
     if (!recording())
         return;
-    Exchange e;
-    e.time = sendTime();
-    e.origin = origin;
-    e.client = origin == Exchange::Origin::Client ? originClient : QString();
-    e.sent = sent;
+    Exchange e = exchange(origin, sent, sendTime());
     e.refusedUnsent = true;
     emit q->exchanged(e);
 }

@@ -76,6 +76,8 @@ public:
     void record(rfgen::Exchange::Origin from, const QByteArray &sent, qint64 sentAt,
                 const QByteArray *reply, bool expectsReply);
     void recordRefused(const QByteArray &sent);
+    rfgen::Exchange exchange(rfgen::Exchange::Origin from, const QByteArray &sent,
+                             qint64 sentAt) const;
     bool recording() const;
     qint64 sendTime() const;
 

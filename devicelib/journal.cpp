@@ -72,8 +72,6 @@ QString pythonString(const QByteArray &text) {
     return '"' + quoted + '"';
 }
 
-} // namespace
-
 QString originText(const Exchange &exchange) {
     switch (exchange.origin) {
     case Exchange::Origin::Client:
@@ -94,6 +92,8 @@ QString replyText(const Exchange &exchange) {
     return exchange.answered ? QString::fromLatin1(exchange.reply) : QStringLiteral("нет ответа");
 }
 
+} // namespace
+
 bool refused(const Exchange &exchange) {
     if (exchange.refusedUnsent)
         return true;
@@ -102,12 +102,28 @@ bool refused(const Exchange &exchange) {
     return exchange.answered && !refusedSettings(exchange).isEmpty();
 }
 
+QString field(const Exchange &exchange, int column) {
+    switch (column) {
+    case 0:
+        return QDateTime::fromMSecsSinceEpoch(exchange.time)
+            .toString(QStringLiteral("HH:mm:ss.zzz"));
+    case 1:
+        return originText(exchange);
+    case 2:
+        return QString::fromLatin1(exchange.sent);
+    case 3:
+        return replyText(exchange);
+    default:
+        return refused(exchange) ? QStringLiteral("отклонено") : QString();
+    }
+}
+
 QString line(const Exchange &exchange) {
-    QStringList fields{QDateTime::fromMSecsSinceEpoch(exchange.time).toString("HH:mm:ss.zzz"),
-                       originText(exchange), QString::fromLatin1(exchange.sent),
-                       replyText(exchange)};
-    if (refused(exchange))
-        fields << QStringLiteral("отклонено");
+    QStringList fields;
+    for (int column = 0; column < fieldCount; ++column)
+        fields << field(exchange, column);
+    if (fields.back().isEmpty())
+        fields.removeLast();
     return fields.join('\t');
 }
 

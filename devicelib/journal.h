@@ -9,14 +9,17 @@
 // refused a setting, and a pyvisa script that replays the settings.
 namespace rfgen::journal {
 
-// "Панель", "Клиент ADDRESS:PORT" or "Опрос".
-QString originText(const Exchange &exchange);
-// The reply column: the reply, "нет ответа", or empty for a line that wants none.
-QString replyText(const Exchange &exchange);
 // True when the instrument's read-back of a setting differs from what was
 // asked, or the driver refused the value before sending it.
 bool refused(const Exchange &exchange);
-// "HH:mm:ss.zzz\tORIGIN\tSENT\tREPLY", with "\tотклонено" for a refused setting.
+// One column of the journal: 0 time with ms, 1 origin ("Панель", "Клиент
+// ADDRESS:PORT" or "Опрос"), 2 line sent, 3 reply ("нет ответа", "не
+// отправлено", or empty for a line that wants none), 4 "отклонено" for a
+// refused setting (else empty).
+QString field(const Exchange &exchange, int column);
+constexpr int fieldCount = 5;
+// The columns, tab-separated: "HH:mm:ss.zzz\tORIGIN\tSENT\tREPLY", with
+// "\tотклонено" for a refused setting.
 QString line(const Exchange &exchange);
 // A Python script for pyvisa that replays the settings of the exchanges, in
 // order, through the remote-control server on host:port.

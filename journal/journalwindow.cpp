@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
-#include <QDateTime>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -81,7 +80,7 @@ int CommandJournal::rowCount(const QModelIndex &parent) const {
 }
 
 int CommandJournal::columnCount(const QModelIndex &parent) const {
-    return parent.isValid() ? 0 : 5;
+    return parent.isValid() ? 0 : rfgen::journal::fieldCount;
 }
 
 QVariant CommandJournal::data(const QModelIndex &index, int role) const {
@@ -94,18 +93,7 @@ QVariant CommandJournal::data(const QModelIndex &index, int role) const {
         return e.origin == Exchange::Origin::Poll;
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole) // a tip shows what is cut off
         return QVariant();
-    switch (index.column()) {
-    case 0:
-        return QDateTime::fromMSecsSinceEpoch(e.time).toString(QStringLiteral("HH:mm:ss.zzz"));
-    case 1:
-        return rfgen::journal::originText(e);
-    case 2:
-        return QString::fromLatin1(e.sent);
-    case 3:
-        return rfgen::journal::replyText(e);
-    default:
-        return rfgen::journal::refused(e) ? QStringLiteral("отклонено") : QString();
-    }
+    return rfgen::journal::field(e, index.column());
 }
 
 QVariant CommandJournal::headerData(int section, Qt::Orientation orientation, int role) const {
