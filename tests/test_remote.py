@@ -129,19 +129,27 @@ class RemoteTest(unittest.TestCase):
         self.assertEqual(served.stop(), (0, "ok 0"))
 
     def test_serve_waits_for_its_instrument_and_finds_it_again(self):  # and others are told why
+        # Another user's program holds the port; as root, without the right to signal it
+        # (CAP_KILL), the probe meets it as a user does: kill(pid, 0) says EPERM, not ESRCH.
+        root = os.geteuid() == 0
+        holder = subprocess.Popen(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                                   "sleep", "600"]) if root else None
+        self.addCleanup(lambda: holder and holder.kill())
+        lock = f"printf '{holder.pid}\\nsleep\\n'" if root else "printf 1"  # as Qt writes it
         served = Served(self, "quendt", silent=1, before="echo dir $UMOCKDEV_DIR; chmod 0 "
                         '"$(readlink -f $UMOCKDEV_DIR/dev/${RFGEN_TESTBED_PORTS#* })"; '
-                        "printf 1 > /run/lock/LCK..${RFGEN_TESTBED_PORTS% *}; ")
+                        f"{lock} > /run/lock/LCK..${{RFGEN_TESTBED_PORTS% *}}; "
+                        + ("setpriv --inh-caps=-kill --bounding-set=-kill " if root else ""))
         name, denied = (served.ctl(f"port {i}").split()[1] for i in (0, 1))
         try:  # another program holds the port: it is named with the reason, nothing listens
-            until(lambda: f"{name} is busy (held by PID 1)" in pathlib.Path(served.errors).read_text(),
-                  "the reason")
+            until(lambda: f"{name} is busy (held by PID {holder.pid if root else 1})" in
+                  pathlib.Path(served.errors).read_text(), "the reason")
             self.assertFalse([l for l in served.lines if l.startswith("listening")])
         finally:
             os.unlink(f"/run/lock/LCK..{name}")
         inst = served.session()  # others are told who serves it, and which node they cannot open
-        as_user = ["setpriv", "--inh-caps=-dac_override", "--bounding-set=-dac_override"] if (
-            os.geteuid() == 0) else []  # root would open any node
+        as_user = ["setpriv", "--inh-caps=-dac_override,-kill",
+                   "--bounding-set=-dac_override,-kill"] if root else []  # root would open any node
         run = lambda *args: subprocess.run(
             ["umockdev-wrapper", *as_user, RFGEN, *args], capture_output=True, text=True,
             env=dict(os.environ, UMOCKDEV_DIR=served.line("dir ").split()[1]))

@@ -151,6 +151,7 @@ class TestApp : public QObject {
 
 private slots:
     void initTestCase() {
+        qRegisterMetaType<rfgen::Exchange>();
         QString why;
         QVERIFY2(rig.start(why), qPrintable(why));
         quendt = rig.plug(devicelink::QuendtModel);
@@ -181,6 +182,16 @@ private slots:
             << QByteArray("\x00\xff\x13[Display\n=\xfe\x01\x02\n\n[\n", 17) << none << foreign;
         QTest::newRow("a section of another program") << fileWith("frequency=5") + "[Other]\nx=1\n"
                                                       << none << foreign;
+        QTest::newRow("someone else's notes only")
+            << QByteArray("Калибровка: кабель 2 м\nпроверено\n") << none << foreign;
+        QTest::newRow("an INI of another program")
+            << QByteArray("[General]\ngeometry=@ByteArray(x)\n[MainWindow]\nstate=1\n") << none
+            << foreign;
+        QTest::newRow("our keys and one foreign key")
+            << fileWith(some + " brightness=3") << none << foreign;
+        QTest::newRow("our key under the other section")
+            << QByteArray("[Settings]\nfrequency=5\n") << none << foreign;
+        QTest::newRow("an empty file: every default") << QByteArray("") << none << none;
         QTest::newRow("values that are not numbers count as missing")
             << fileWith(
                    "amplitude=abc amplitudeUnit=x frequency=1e frequencyUnit= tFm=ms tFmUnit=s "
@@ -290,6 +301,15 @@ private slots:
         QCOMPARE(rf->palette().color(QPalette::Active, QPalette::Button), QColor(Qt::red));
         rig.bed().replug(quendt);
         QTRY_COMPARE(window->windowTitle(), connectedTitle.arg("Квендт", port(quendt)));
+        // Polls go on past the retry period: a retry left running would have
+        // searched again by then and found the panel's own port busy.
+        QSignalSpy polls(Rig::driver(*window), &Generator::exchanged);
+        QElapsedTimer since;
+        since.start();
+        while (since.elapsed() < 1500)
+            QVERIFY(polls.wait(5000));
+        QCOMPARE(window->windowTitle(), connectedTitle.arg("Квендт", port(quendt)));
+        QCOMPARE(Rig::ui(*window).statusBar->findChild<QLabel *>()->text(), QString());
         QVERIFY(Rig::ui(*window).centralWidget->isEnabled());
         QCOMPARE(Rig::values(*window).frequencyStep, 5e6); // the file is read once a run
     }
@@ -385,22 +405,50 @@ private slots:
         QTcpSocket client;
         client.connectToHost(QHostAddress::LocalHost, tcpPort);
         QVERIFY(client.waitForConnected(5000));
+        auto *journal = window->findChild<CommandJournal *>();
+        const int clientFrom = journal->exchanges().size();
         client.write("ATT 10\n*OPC?\n");
         QTRY_VERIFY(client.canReadLine());
-        const QString byClient = "\tКлиент 127.0.0.1:" + QString::number(client.localPort());
+        const int clientTo = journal->exchanges().size();
+        QTRY_VERIFY(journal->exchanges().last().origin == rfgen::Exchange::Origin::Poll);
+        QVERIFY(Rig::press(*window, "RF")); // the panel's own line after the client and a poll
+        const QString byClient = "Клиент 127.0.0.1:" + QString::number(client.localPort());
         driver->stopServer();
-        QStringList lines;
-        for (const rfgen::Exchange &e : window->findChild<CommandJournal *>()->exchanges())
-            lines << rfgen::journal::line(e);
-        const QString log = lines.join('\n');
-        QVERIFY2(log.contains(byClient + "\tATT 10;ATT?\t10"), qPrintable(log));
-        QVERIFY2(log.contains(QRegularExpression("\tПанель\tFREQ 7000000000\t.*\tотклонено\n")),
-                 qPrintable(log));
+        QTRY_COMPARE(journal->rowCount(), journal->exchanges().size());
+        const QList<rfgen::Exchange> all = journal->exchanges();
+        QStringList lines, shown; // every exchange, and those shown while polls are hidden
+        for (int i = 0; i < all.size(); ++i) {
+            const QByteArray &sent = all[i].sent;
+            const bool poll = sent.startsWith("FREQ?;VOLT?") || sent == "*IDN?" ||
+                              sent.startsWith("LEV:MODE AMPL;FM:MODE");
+            const bool fromClient = i >= clientFrom && i < clientTo && !poll;
+            QCOMPARE(rfgen::journal::field(all[i], 1), poll         ? "Опрос"
+                                                       : fromClient ? byClient
+                                                                    : QStringLiteral("Панель"));
+            lines << rfgen::journal::line(all[i]);
+            if (!poll)
+                shown << lines.last();
+        }
+        QTemporaryDir dir;
+        const QString saved = dir.filePath("journal.txt");
+        QString why;
+        for (const QStringList &want : {shown, lines}) { // polls hidden, then shown
+            QVERIFY2(journalWindow->saveTo(saved, why), qPrintable(why));
+            const QString text = QString::fromUtf8(fileText(saved));
+            QCOMPARE(text.split('\n'), want);
+            QCOMPARE(text.count(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\t",
+                                                   QRegularExpression::MultilineOption)),
+                     want.size());
+            QVERIFY2(text.contains(byClient + "\tATT 10;ATT?\t10\n"), qPrintable(text));
+            QVERIFY2(
+                text.contains(QRegularExpression("\tПанель\tFREQ 7000000000\t.*\tотклонено\n")),
+                qPrintable(text));
+            journalWindow->findChild<QCheckBox *>()->setChecked(true);
+        }
 
         for (QPushButton *button : journalWindow->findChildren<QPushButton *>())
             if (button->text() == "Копировать как скрипт")
                 button->click();
-        QTemporaryDir dir;
         QVERIFY(writeFile(dir.filePath("replay.py"), QApplication::clipboard()->text().toUtf8()));
         QProcess serve;
         serve.start(RFGEN_PATH,

@@ -101,21 +101,34 @@ private slots:
         const auto row = [](const char *text, Unit unit, double value, int error = NoError) {
             QTest::newRow(text) << QByteArray(text) << int(unit) << value << error;
         };
-        row("1.5 MHz", Unit::Hertz, 1.5e6);
+        // Every suffix against every quantity: the power of ten it means in
+        // hertz, volts, dBm, dB and seconds; '-' where it is none of that quantity's.
+        const std::pair<const char *, const char *> suffixes[] = {
+            {"", "0 0 0 0 0"},     {"HZ", "0 - - - -"},   {"khz", "3 - - - -"},
+            {"MHZ", "6 - - - -"},  {"MAHZ", "6 - - - -"}, {"GHz", "9 - - - -"},
+            {"UHZ", "-6 - - - -"}, {"NHZ", "-9 - - - -"}, {"V", "- 0 - - -"},
+            {"KV", "- 3 - - -"},   {"mV", "- -3 - - -"},  {"MAV", "- 6 - - -"},
+            {"UV", "- -6 - - -"},  {"NV", "- -9 - - -"},  {"GV", "- 9 - - -"},
+            {"dBm", "- - 0 - -"},  {"DB", "- - - 0 -"},   {"S", "- - - - 0"},
+            {"ms", "- - - - -3"},  {"US", "- - - - -6"},  {"NS", "- - - - -9"},
+            {"KS", "- - - - 3"},   {"MAS", "- - - - 6"},  {"GS", "- - - - 9"},
+            {"K", "3 3 - - 3"},    {"M", "-3 -3 - - -3"}, {"ma", "6 6 - - 6"},
+            {"G", "9 9 - - 9"},    {"U", "-6 -6 - - -6"}, {"N", "-9 -9 - - -9"},
+            {"KDBM", "- - - - -"}, {"MDB", "- - - - -"},  {"DBMV", "- - - - -"},
+            {"HZS", "- - - - -"},  {"X", "- - - - -"}};
+        const Unit units[] = {Unit::Hertz, Unit::Volt, Unit::Dbm, Unit::Db, Unit::Second};
+        for (const auto &[suffix, exponents] : suffixes)
+            for (int u = 0; u < 5; ++u) {
+                const QByteArray exponent = QByteArray(exponents).split(' ').at(u);
+                double value = 0;
+                const bool valid = exponent != "-" && parseNumber("-2.5e" + exponent, value);
+                const QByteArray text = QByteArray("-2.5") + (u % 2 ? " " : "") + suffix;
+                QTest::newRow(qPrintable(text + " in quantity " + QByteArray::number(u)))
+                    << text << int(units[u]) << value << int(valid ? NoError : InvalidSuffix);
+            }
         row("1.005MHZ", Unit::Hertz, 1005000); // not 1.005 * 1e6 = 1004999.9999999999
-        row("0.1 GHz", Unit::Hertz, 1e8);
         row("12.5E+3 khz", Unit::Hertz, 12.5e6);
-        row("5 M", Unit::Hertz, 0.005); // a bare M is milli
-        row("5 ma", Unit::Hertz, 5e6);
-        row("1.005 mV", Unit::Volt, 0.001005);
-        row("20 MS", Unit::Second, 0.02);
-        row("-10 dBm", Unit::Dbm, -10);
-        row("10 DB", Unit::Db, 10);
         row("maximum", Unit::Db, qQNaN());
-        row("5 V", Unit::Hertz, 0, InvalidSuffix);
-        row("1 KHZ", Unit::Volt, 0, InvalidSuffix);
-        row("3 M", Unit::Db, 0, InvalidSuffix); // no multipliers of dB
-        row("-10 DB", Unit::Dbm, 0, InvalidSuffix);
         row("MHZ", Unit::Hertz, 0, CommandError);
         row("5 5", Unit::Hertz, 0, CommandError);
         row("0e9223372036854775807GHZ", Unit::Hertz, 0, CommandError); // no overflow

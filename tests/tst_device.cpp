@@ -1,6 +1,7 @@
 // Each model's driver through the real QSerialPort into simulated instruments on the
 // testbed: set operations, getting back in step, polling, link loss, connects, probing.
 #include "drivers.h"
+#include "exchange.h"
 #include "generator.h"
 #include "instrument.h"
 #include "testbed.h"
@@ -125,6 +126,8 @@ class TestDevice : public QObject {
     }
 
 private slots:
+    void initTestCase() { qRegisterMetaType<rfgen::Exchange>(); }
+
     void setsAndReadsBack_data() {
         for (const char *column : {"model", "setting", "grid"})
             QTest::addColumn<int>(column);
@@ -201,16 +204,46 @@ private slots:
             QVERIFY(near(::held(bench->instrument(model), setting), held.last()));
     }
 
-    // An answer that comes after its call gave up is not the next call's.
+    // An answer that comes after its exchange was given up is not the next
+    // call's, whatever the exchange was: the next call reads what the instrument holds.
+    void lateAnswerIsNotTakenForTheNext_data() {
+        QTest::addColumn<QString>("late");
+        for (const char *kind :
+             {"setting", "query", "poll given up by a call", "poll timed out", "identification"})
+            QTest::newRow(kind) << QString::fromLatin1(kind);
+    }
     void lateAnswerIsNotTakenForTheNext() {
+        QFETCH(QString, late);
         Bench *bench = models();
         QVERIFY(bench);
+        sim::Instrument &instrument = bench->instrument(2);
+        instrument.handleLine("ATT 42.7");
+        if (late == "identification") // connected anew: its *IDN? is the late one
+            bench->drivers[2] = rfgen::makeDriver(2);
         Generator &g = bench->driver(2);
-        bench->instrument(2).delayNextReply(700);
-        double frequency = 50e6, attenuation = 3;
-        QVERIFY(!g.setFrequency(frequency));
-        QVERIFY(g.setAttenuation(attenuation));
-        QCOMPARE(attenuation, 3.0);
+        QSignalSpy records(&g, &Generator::exchanged);
+        const auto givenUp = [&records] {
+            return std::any_of(records.begin(), records.end(), [](const QList<QVariant> &r) {
+                return !r.at(0).value<rfgen::Exchange>().answered;
+            });
+        };
+        QByteArray reply;
+        double frequency = 50e6;
+        const bool call = late == "setting" || late == "query";
+        instrument.delayNextReply(call ? 700 : late.startsWith("poll given") ? 400 : 900);
+        QSerialPortInfo port(bench->names[2]);
+        if (late == "identification")
+            rfgen::connectDriver(g, port);
+        if (late == "setting")
+            QVERIFY(!g.setFrequency(frequency));
+        else if (late == "query")
+            QVERIFY(!g.query("FREQ?", reply));
+        else if (late.startsWith("poll given")) // the call waits a moment, then gives it up
+            QTRY_VERIFY(instrument.receivedLines().join().contains("FREQ?;VOLT?"));
+        else
+            QTRY_VERIFY(givenUp());
+        QVERIFY(g.query("ATT?", reply));
+        QCOMPARE(reply, QByteArray("42.7"));
     }
 
     // A silent instrument's error comes once per outage, after the call
@@ -279,15 +312,16 @@ private slots:
         }
     }
 
-    // Unplugged, silent for two polls, answering noise: one disconnected() each,
-    // and the port is closed (a port left open after a hang-up spins a core).
+    // Unplugged, silent for two polls, answering noise, silent while the panel
+    // keeps calling it: one disconnected() each, and the port is closed (a port
+    // left open after a hang-up spins a core).
     void linkLossIsReportedOnce() {
         shared.reset();
-        Bench bench({0, 1, 2});
+        Bench bench({0, 1, 2, 0});
         QVERIFY(bench.ok());
         std::deque<QSignalSpy> lost;
         QStringList ptys;
-        for (int m = 0; m < 3; ++m) {
+        for (int m = 0; m < 4; ++m) {
             QVERIFY(QSignalSpy(&bench.connect(m), &Generator::newTFm).wait(3000));
             lost.emplace_back(&bench.driver(m), &Generator::disconnected);
             ptys << QFileInfo(bench.testbed.umockdevDir() + "/dev/" + bench.names[m])
@@ -298,8 +332,15 @@ private slots:
         bench.testbed.unplug(0);
         bench.instrument(1).setSilent(true);
         bench.instrument(2).setGarbage(true);
-        for (int m = 0; m < 3; ++m) {
-            QTRY_COMPARE_WITH_TIMEOUT(lost[m].count(), 1, 6000);
+        bench.instrument(3).setSilent(true);
+        QTimer caller; // failed calls must not keep putting the polls off
+        QObject::connect(&caller, &QTimer::timeout, [&bench] {
+            double hz = 50e6;
+            bench.driver(3).setFrequency(hz);
+        });
+        caller.start(100);
+        for (int m = 0; m < 4; ++m) {
+            QTRY_COMPARE_WITH_TIMEOUT(lost[m].count(), 1, 10000);
             QVERIFY(!bench.driver(m).isConnected());
             QVERIFY(!processHolds(ptys[m]));
         }
@@ -309,7 +350,7 @@ private slots:
             QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
         }
         QCoreApplication::processEvents();
-        for (int m = 0; m < 3; ++m)
+        for (int m = 0; m < 4; ++m)
             QCOMPARE(lost[m].count(), 1);
     }
 

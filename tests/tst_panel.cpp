@@ -357,6 +357,27 @@ void TestPanel::operatorScripts_data() {
         "Param=12.5; Freq~357", "");
     row("a report over the typed read-out ends that entry", "P1 1 . emit:FREQ=200e6 2 . 5",
         "Freq~2.5", "");
+    // Reports while the read-outs and the step shown beside them are in any of
+    // their units: each value in its own read-out's unit, the step left as it was.
+    const QStringList frequencyUnits = {"КГц", "МГц", "ГГц"}, at250MHz = {"250000", "250", "0.25"};
+    const QStringList levelUnits = {"В", "мВ", "dBmV"}, at1V = {"1", "1000", "10"};
+    const QStringList stepUnits[] = {frequencyUnits, {"В", "мВ", "dB"}};
+    for (int level = 0; level < 2; ++level) // which value is reported
+        for (int shown = 0; shown < 3; ++shown)
+            for (int step = 0; step < 6; ++step) { // the frequency step, then the level step
+                const QString script = QStringLiteral("P%1 U%2 Delta P%3 5 U%4 OK emit:%5")
+                                           .arg(level + 1)
+                                           .arg(shown + 1)
+                                           .arg(step / 3 + 1)
+                                           .arg(step % 3 + 1)
+                                           .arg(level ? "VOLT=1" : "FREQ=250e6");
+                const QString expect =
+                    QStringLiteral("%1=%2; %1Unit=%3; Param=5; ParamUnit=%4")
+                        .arg(level ? "Amp" : "Freq", (level ? at1V : at250MHz)[shown],
+                             (level ? levelUnits : frequencyUnits)[shown],
+                             stepUnits[step / 3][step % 3]);
+                row(qPrintable("report: " + script), qPrintable(script), qPrintable(expect), "");
+            }
     row("reported amplitude kept to the millivolt", "emit:VOLT=0.12345", "Amp=123", "");
     row("reported amplitude rounded half away from zero", "emit:VOLT=0.0125", "Amp=13", "");
     row("reported attenuation in FM is not shown", "FM emit:ATT=7.5", "Param=0", "");
