@@ -3,6 +3,8 @@
 
 #include "ui_mainwindow.h"
 
+#include "controllock.h"
+
 #include <QBrush>
 #include <QPalette>
 
@@ -63,6 +65,8 @@ MainWindow::MainWindow(QWidget *parent)
     ui->label_netControl->setSizePolicy(markRoom);
     ui->label_netControl->setVisible(false);
     autoconnection();
+    lockNotice = new QLabel(ui->statusBar);
+    ui->statusBar->addPermanentWidget(lockNotice);
 }
 
 MainWindow::~MainWindow() {
@@ -70,8 +74,10 @@ MainWindow::~MainWindow() {
     // A driver report from here on (even a "no answer" error while switching
     // off) would open a modal box in a window that is going away.
     for (Generator *driver :
-         std::initializer_list<Generator *>{&orvexDriver, &pylarDriver, &quendtDriver})
+         std::initializer_list<Generator *>{&orvexDriver, &pylarDriver, &quendtDriver}) {
         driver->disconnect(this);
+        driver->controlLock().disconnect(this);
+    }
     // Never leave the instrument transmitting when the panel goes away.
     if (generator)
         generator->setState(false);
@@ -131,4 +137,6 @@ void MainWindow::connectDriver(Generator &driver) {
     connect(&driver, &Generator::newState, this, &MainWindow::stateChanged);
     connect(&driver, &Generator::netControl, this, &MainWindow::netControl);
     connect(&driver, &Generator::exchanged, journal, &CommandJournal::add);
+    connect(&driver.controlLock(), &rfgen::ControlLock::changed, this,
+            &MainWindow::controlLockChanged);
 }

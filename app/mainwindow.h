@@ -82,6 +82,7 @@ private slots:
     void stateChanged(bool on);
     void netControl(bool on);
     void tFmChanged(double tFm_s);
+    void controlLockChanged(const QString &holder);
     void setGrid1KHz();
     void setGrid2KHz();
     void setGrid5KHz();
@@ -208,6 +209,10 @@ private:
     // Remote control (remote/remotecontrol.cpp).
     void buildNetConfigWindow();
     void refreshNetConfigFields();
+    void applyAccessRules();
+    // A remote client holds the instrument's lock: the panel sends nothing
+    // that would change the instrument, but switching the output off.
+    bool controlLocked() const;
 
     QMessageBox errorBox;
     Ui::MainWindow *ui;
@@ -223,6 +228,9 @@ private:
     JournalWindow *journalWindow = nullptr;
     QLineEdit *tcpPortEdit = nullptr;
     QCheckBox *serverCheckBox = nullptr;
+    QCheckBox *loopbackCheckBox = nullptr;
+    // The server serves this computer only (kept in the settings file).
+    bool loopbackOnly = false;
     QMenu *settingsMenu = nullptr;
     QMenu *fmKindMenu = nullptr;
     QMenu *levelControlMenu = nullptr;
@@ -288,4 +296,6 @@ private:
     bool choosingPort = false;
     // While searching: why ports the search found could not be used.
     QLabel *searchReason = nullptr;
+    // Which remote client holds the instrument's lock, if one does.
+    QLabel *lockNotice = nullptr;
 };

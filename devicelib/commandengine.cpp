@@ -1,5 +1,6 @@
 #include "commandengine.h"
 
+#include "controllock.h"
 #include "generator.h"
 #include "models.h"
 
@@ -16,7 +17,22 @@ bool levelInDbm(Generator *generator) {
 }
 } // namespace
 
-CommandEngine::CommandEngine(Generator *generator) : generator(generator) {}
+CommandEngine::CommandEngine(Generator *generator, const QString &client)
+    : generator(generator), client(client) {}
+
+CommandEngine::~CommandEngine() {
+    releaseLock();
+}
+
+bool CommandEngine::holdsLock() const {
+    return generator && generator->controlLock().isHeld() &&
+           !generator->controlLock().isHeldByOtherThan(this);
+}
+
+void CommandEngine::releaseLock() {
+    if (generator)
+        generator->controlLock().releaseAllOf(this);
+}
 
 QByteArray CommandEngine::execute(const QByteArray &line) {
     QList<QByteArray> fields;
@@ -48,6 +64,11 @@ void CommandEngine::run(const scpi::Command &command, QList<QByteArray> &fields)
     // client can learn why its commands fail.
     if (runLocal(command, fields))
         return;
+    // Another client's lock: its queries go on, its settings are not carried out.
+    if (!command.query && generator && generator->controlLock().isHeldByOtherThan(this)) {
+        queue.push(scpi::CommandProtected);
+        return;
+    }
     // Once the instrument did not answer, the rest of the line fails at once
     // instead of waiting for it again and again.
     if (!generator || !generator->isConnected() || lineFailed) {
@@ -79,9 +100,31 @@ bool CommandEngine::runLocal(const scpi::Command &command, QList<QByteArray> &fi
         if (command.query)
             fields.append("1");
         return command.query;
+    case Header::LockRequest:
+    case Header::LockRelease:
+    case Header::LockOwner:
+        runLock(command, fields);
+        return true;
     default:
         return false;
     }
+}
+
+// SYST:LOCK:REQ? answers 1 when this client now holds the lock (one more
+// level), REL gives a level back, OWN? names the holder.
+void CommandEngine::runLock(const scpi::Command &command, QList<QByteArray> &fields) {
+    const bool release = command.header == Header::LockRelease;
+    if (command.query == release)
+        return queue.push(scpi::CommandError);
+    if (!generator)
+        return queue.push(scpi::HardwareMissing);
+    ControlLock &lock = generator->controlLock();
+    if (command.header == Header::LockRequest)
+        fields.append(lock.request(this, client) ? "1" : "0");
+    else if (release && !lock.release(this))
+        queue.push(scpi::SettingsConflict); // this client holds no lock
+    else if (!release)
+        fields.append('"' + (lock.isHeld() ? "LAN" + lock.holderName() : "NONE").toLatin1() + '"');
 }
 
 QByteArray CommandEngine::readInstrument(const QByteArray &query) {

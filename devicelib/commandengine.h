@@ -18,12 +18,19 @@ namespace rfgen {
 // into plain numbers before the driver, so the instrument never sees them.
 class CommandEngine {
 public:
-    explicit CommandEngine(Generator *generator);
+    // client names it ("ADDRESS:PORT") as the holder of the instrument's lock.
+    explicit CommandEngine(Generator *generator, const QString &client = QString());
+    ~CommandEngine();
+    CommandEngine(const CommandEngine &) = delete;
+    CommandEngine &operator=(const CommandEngine &) = delete;
 
     // Runs one line; returns the reply line, or a null array when the line held
     // no query.
     QByteArray execute(const QByteArray &line);
     scpi::ErrorQueue &errors() { return queue; }
+    // Gives back the instrument's lock, if this client holds it (it left).
+    void releaseLock();
+    bool holdsLock() const;
 
 private:
     struct SweepSettings {
@@ -31,12 +38,14 @@ private:
     };
 
     QPointer<Generator> generator; // a handler of its reports may delete it
+    QString client;
     scpi::ErrorQueue queue;
     SweepSettings sweep;
     bool lineFailed = false;
 
     void run(const scpi::Command &command, QList<QByteArray> &fields);
     bool runLocal(const scpi::Command &command, QList<QByteArray> &fields);
+    void runLock(const scpi::Command &command, QList<QByteArray> &fields);
     void runQuery(const scpi::Command &command, QList<QByteArray> &fields);
     bool isConvertedLevel(scpi::Header header) const;
     QByteArray formatValue(scpi::Header header, double value) const;

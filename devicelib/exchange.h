@@ -24,6 +24,8 @@ struct Exchange {
     // The driver's judgement of a setting's read-back, within the model's step.
     enum class Verdict { Unjudged, Accepted, Refused };
     Verdict verdict = Verdict::Unjudged;
+    // Not a line but an event of the server (a client refused), said in the reply's place.
+    QString notice;
 };
 
 } // namespace rfgen

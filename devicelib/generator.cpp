@@ -374,6 +374,10 @@ void GeneratorPrivate::onReplyTimeout() {
     missedReply();
 }
 
+bool GeneratorPrivate::panelLockedOut() const {
+    return origin == Exchange::Origin::Panel && lock.isHeld();
+}
+
 bool GeneratorPrivate::recording() const {
     static const QMetaMethod signal = QMetaMethod::fromSignal(&Generator::exchanged);
     return q->isSignalConnected(signal);
@@ -521,6 +525,8 @@ Generator::~Generator() {
     // Closing the server and the link must not call back into an owner that
     // is being torn down.
     blockSignals(true);
+    d->lock.blockSignals(true);
+    d->server.reset(); // its clients give the lock back through this driver
     d.reset();
 }
 
@@ -567,6 +573,8 @@ static bool isFinite(double value) {
 }
 
 bool Generator::setState(bool on) {
+    if (on && d->panelLockedOut())
+        return false; // switching the output off is never locked out
     QByteArray reply;
     bool held = false;
     Judged judged(*d);
@@ -578,6 +586,8 @@ bool Generator::setState(bool on) {
 }
 
 bool Generator::setFrequency(double &hz) {
+    if (d->panelLockedOut())
+        return false;
     const ModelSpec *spec = modelSpec(modelCode());
     const double rounded = roundToStep(hz, gridStepHz(d->grid));
     if (!isFinite(hz) || rounded < spec->minFrequencyHz || rounded > spec->maxFrequencyHz) {
@@ -594,6 +604,8 @@ bool Generator::setFrequency(double &hz) {
 }
 
 bool Generator::setAmplitude(double &volts) {
+    if (d->panelLockedOut())
+        return false;
     const ModelSpec *spec = modelSpec(modelCode());
     const QByteArray header = spec->levelInDbm ? "POW " : "VOLT ";
     if (!isFinite(volts) || (spec->levelInDbm && volts <= 0)) {
@@ -615,6 +627,8 @@ bool Generator::setAmplitude(double &volts) {
 }
 
 bool Generator::setAttenuation(double &dB) {
+    if (d->panelLockedOut())
+        return false;
     const ModelSpec *spec = modelSpec(modelCode());
     const double rounded = roundToStep(dB, spec->attenuationStepDb);
     if (!isFinite(dB) || rounded < 0 || rounded > spec->maxAttenuationDb + 1e-9) {
@@ -640,7 +654,7 @@ int Generator::getFrequencyGrid() {
 }
 
 void Generator::setLevelControl(int control) {
-    if (control != 0 && control != 1)
+    if ((control != 0 && control != 1) || d->panelLockedOut())
         return;
     d->levelControl = control;
     if (d->port)
@@ -652,7 +666,7 @@ int Generator::getLevelControl() {
 }
 
 void Generator::setFmMode(int kind) {
-    if (kind < 0 || kind > 2)
+    if (kind < 0 || kind > 2 || d->panelLockedOut())
         return;
     d->fmMode = kind;
     if (d->port)
@@ -691,6 +705,8 @@ bool parseSweepReply(const QByteArray &reply, Sweep &answer, bool &running) {
 } // namespace
 
 bool Generator::startFm(double &startHz, double &stopHz, double &stepHz, double &periodS) {
+    if (d->panelLockedOut())
+        return false;
     const ModelSpec *spec = modelSpec(modelCode());
     const double gridStep = gridStepHz(d->grid);
     const Sweep sent{roundToStep(startHz, gridStep), roundToStep(stopHz, gridStep),
@@ -724,7 +740,8 @@ bool Generator::startFm(double &startHz, double &stopHz, double &stepHz, double 
 }
 
 void Generator::stopFm() {
-    d->transact("FM:STAT OFF", nullptr);
+    if (!d->panelLockedOut())
+        d->transact("FM:STAT OFF", nullptr);
 }
 
 void Generator::resetInstrument() {
@@ -782,10 +799,18 @@ int Generator::getTcpPort() const {
     return d->tcpPort;
 }
 
+rfgen::ControlLock &Generator::controlLock() {
+    return d->lock;
+}
+
+void Generator::setAccessRules(const AccessRules &rules) {
+    d->accessRules = rules;
+}
+
 void Generator::startServer() {
     if (!d->server)
         d->server = std::make_unique<RemoteServer>(this);
-    if (!d->server->listen(d->tcpPort))
+    if (!d->server->listen(d->tcpPort, d->accessRules))
         emit error(QStringLiteral("Не удалось запустить сервер на порту %1").arg(d->tcpPort));
 }
 

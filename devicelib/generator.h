@@ -12,7 +12,9 @@
 class GeneratorPrivate;
 namespace rfgen {
 struct ProbeResult;
-}
+class ControlLock;
+struct AccessRules;
+} // namespace rfgen
 
 // Base of the instrument drivers. All calls come from the GUI thread; set
 // operations are synchronous and bounded (500 ms), everything else is driven
@@ -73,6 +75,14 @@ public:
     // Whose lines the calls from now on send, for the exchanged() reports
     // (the panel's until told otherwise).
     void setExchangeOrigin(rfgen::Exchange::Origin origin, const QString &client = QString());
+
+    // The instrument's SYST:LOCK, shared by the remote clients. While a client
+    // holds it, the panel's calls that would change the instrument send
+    // nothing and return false; switching the output off always goes through.
+    rfgen::ControlLock &controlLock();
+    // Where the server listens and whom it serves (see remoteserver.h); set
+    // before startServer().
+    void setAccessRules(const rfgen::AccessRules &rules);
 
 signals:
     void error(QString message);

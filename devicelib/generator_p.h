@@ -1,7 +1,9 @@
 #pragma once
 
+#include "controllock.h"
 #include "generator.h"
 #include "models.h"
+#include "remoteserver.h"
 
 #include <QDeadlineTimer>
 #include <QLoggingCategory>
@@ -11,10 +13,6 @@
 #include <optional>
 
 Q_DECLARE_LOGGING_CATEGORY(lcIo)
-
-namespace rfgen {
-class RemoteServer;
-}
 
 // The serial link and the state the driver keeps about the instrument.
 class GeneratorPrivate : public QObject {
@@ -55,6 +53,8 @@ public:
     bool lossDuringSync = false;
     bool firstPollDue = false;
     int linkAttempt = 0;
+    rfgen::ControlLock lock; // outlives the server, whose clients give it back
+    rfgen::AccessRules accessRules;
     std::unique_ptr<rfgen::RemoteServer> server;
     rfgen::Exchange::Origin origin = rfgen::Exchange::Origin::Panel;
     QString originClient;
@@ -80,6 +80,8 @@ public:
                              qint64 sentAt) const;
     bool recording() const;
     qint64 sendTime() const;
+    // A remote client holds the lock and this call is the panel's.
+    bool panelLockedOut() const;
 
 private:
     void writeLine(const QByteArray &line, bool logIt);

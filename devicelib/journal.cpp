@@ -85,6 +85,8 @@ QString originText(const Exchange &exchange) {
 }
 
 QString replyText(const Exchange &exchange) {
+    if (!exchange.notice.isEmpty())
+        return exchange.notice;
     if (exchange.refusedUnsent)
         return QStringLiteral("не отправлено"); // outside the model's limits
     if (!exchange.expectsReply)

@@ -1,12 +1,19 @@
 #include "remoteserver.h"
 
 #include "commandengine.h"
+#include "controllock.h"
 #include "generator.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
+#include <QSet>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <vector>
@@ -19,6 +26,24 @@ constexpr int maxLineBytes = 1024;
 // A client that does not read its replies is dropped before it costs memory.
 constexpr qint64 maxPendingReplyBytes = 1 << 20;
 constexpr qint64 socketReadBuffer = 64 * 1024;
+// A crashed host's connection is found dead after about 90 s of silence.
+constexpr int keepAliveIdleS = 60, keepAliveIntervalS = 10, keepAliveProbes = 3;
+
+// IPv4 clients of a dual-stack listener appear as ::ffff:a.b.c.d.
+QHostAddress plainAddress(const QHostAddress &address) {
+    bool v4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&v4);
+    return v4 ? QHostAddress(ipv4) : address;
+}
+
+void keepAlive(QTcpSocket &socket) {
+    socket.setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    const int fd = int(socket.socketDescriptor());
+    for (auto [option, value] : {std::pair{TCP_KEEPIDLE, keepAliveIdleS},
+                                 {TCP_KEEPINTVL, keepAliveIntervalS},
+                                 {TCP_KEEPCNT, keepAliveProbes}})
+        ::setsockopt(fd, IPPROTO_TCP, option, &value, sizeof value);
+}
 } // namespace
 
 struct Client {
@@ -30,20 +55,24 @@ struct Client {
     bool serving = false;
     bool leaving = false; // hung up: its last lines are still served
     QString address;      // "ADDRESS:PORT", what the command journal names it by
+    QElapsedTimer heard;  // since the client last sent anything
 
-    Client(QTcpSocket *s, Generator *g) : socket(s), engine(g), address(addressOf(*s)) {}
+    Client(QTcpSocket *s, Generator *g)
+        : socket(s), engine(g, addressOf(*s)), address(addressOf(*s)) {
+        heard.start();
+    }
 
     static QString addressOf(const QTcpSocket &socket) {
-        bool v4 = false;
-        const quint32 ipv4 = socket.peerAddress().toIPv4Address(&v4); // also for ::ffff:a.b.c.d
-        const QString host = v4 ? QHostAddress(ipv4).toString() : socket.peerAddress().toString();
-        return host + ':' + QString::number(socket.peerPort());
+        return plainAddress(socket.peerAddress()).toString() + ':' +
+               QString::number(socket.peerPort());
     }
 };
 
 struct RemoteServer::Private {
     Generator *generator;
-    std::unique_ptr<QTcpServer> listener;
+    std::vector<std::unique_ptr<QTcpServer>> listeners;
+    AccessRules rules;
+    QSet<QString> refusedHosts; // told once each
     // Shared, so a client stays alive while one of its lines is served even if
     // a handler of a driver signal stops the server or the client hangs up.
     std::vector<std::shared_ptr<Client>> clients;
@@ -51,12 +80,24 @@ struct RemoteServer::Private {
 
 // A listener may be given up from a handler of its own newConnection signal:
 // it goes when control is back in the event loop.
-static void retire(std::unique_ptr<QTcpServer> &listener) {
-    if (!listener)
-        return;
-    listener->close();
-    listener->disconnect();
-    listener.release()->deleteLater();
+static void retire(std::vector<std::unique_ptr<QTcpServer>> &listeners) {
+    for (auto &listener : listeners) {
+        listener->close();
+        listener->disconnect();
+        listener.release()->deleteLater();
+    }
+    listeners.clear();
+}
+
+static QList<QHostAddress> addressesToListenOn(const AccessRules &rules) {
+    return rules.listenAddresses.isEmpty() ? QList<QHostAddress>{QHostAddress::Any}
+                                           : rules.listenAddresses;
+}
+
+// A machine without IPv6 has no ::1: loopback-only serving goes on with 127.0.0.1.
+static bool mayBeMissing(const QHostAddress &address, const QTcpServer &listener) {
+    return address == QHostAddress::LocalHostIPv6 &&
+           listener.serverError() == QAbstractSocket::SocketAddressNotAvailableError;
 }
 
 RemoteServer::RemoteServer(Generator *generator) : d(std::make_unique<Private>()) {
@@ -69,17 +110,28 @@ RemoteServer::~RemoteServer() {
 
 // Binds the new port before giving up the old one, so a port that cannot be
 // bound leaves the running server as it was.
-bool RemoteServer::listen(int port) {
-    if (d->listener && d->listener->isListening() && d->listener->serverPort() == port)
+bool RemoteServer::listen(int port, const AccessRules &rules) {
+    const bool same = !d->listeners.empty() && d->listeners.front()->serverPort() == port &&
+                      addressesToListenOn(rules) == addressesToListenOn(d->rules);
+    d->rules.allowedNetworks = rules.allowedNetworks;
+    d->rules.idleSeconds = rules.idleSeconds;
+    if (same)
         return true;
-    auto listener = std::make_unique<QTcpServer>();
-    if (!listener->listen(QHostAddress::Any, quint16(port))) {
-        lastError = listener->errorString();
-        return false;
+    std::vector<std::unique_ptr<QTcpServer>> listeners;
+    for (const QHostAddress &address : addressesToListenOn(rules)) {
+        auto listener = std::make_unique<QTcpServer>();
+        if (listener->listen(address, quint16(port))) {
+            QTcpServer *raw = listener.get();
+            connect(raw, &QTcpServer::newConnection, this, [this, raw] { acceptClients(raw); });
+            listeners.push_back(std::move(listener));
+        } else if (!mayBeMissing(address, *listener) || addressesToListenOn(rules).size() == 1) {
+            lastError = address.toString() + ": " + listener->errorString();
+            return false;
+        }
     }
-    connect(listener.get(), &QTcpServer::newConnection, this, [this] { acceptClients(); });
-    retire(d->listener);
-    d->listener = std::move(listener);
+    retire(d->listeners);
+    d->listeners = std::move(listeners);
+    d->rules.listenAddresses = rules.listenAddresses;
     return true;
 }
 
@@ -88,7 +140,7 @@ QString RemoteServer::errorString() const {
 }
 
 void RemoteServer::close() {
-    retire(d->listener);
+    retire(d->listeners);
     const bool hadClients = !d->clients.empty();
     for (const auto &client : d->clients)
         release(*client);
@@ -98,7 +150,7 @@ void RemoteServer::close() {
 }
 
 bool RemoteServer::isListening() const {
-    return d->listener && d->listener->isListening();
+    return !d->listeners.empty();
 }
 
 int RemoteServer::clientCount() const {
@@ -107,25 +159,32 @@ int RemoteServer::clientCount() const {
 
 // A handler of netControl may stop the server or delete its driver (and with
 // it the server): nothing of the server is touched after such a handler.
-void RemoteServer::acceptClients() {
+void RemoteServer::acceptClients(QTcpServer *listener) {
     const QPointer<RemoteServer> self(this);
-    while (QTcpSocket *socket = d->listener ? d->listener->nextPendingConnection() : nullptr) {
-        if (int(d->clients.size()) >= maxClients)
-            dropDepartedClients();
+    const QPointer<QTcpServer> from(listener);
+    while (QTcpSocket *socket = from ? from->nextPendingConnection() : nullptr) {
+        const bool allowed = admitted(*socket);
+        if (allowed)
+            makeRoom();
         if (!self)
             return;
-        if (int(d->clients.size()) >= maxClients) {
-            socket->abort();
+        if (!allowed || int(d->clients.size()) >= maxClients) {
+            socket->abort(); // closed before any of its lines is read
             socket->deleteLater();
             continue;
         }
         socket->setParent(this); // clients stay when the listener moves to another port
         socket->setReadBufferSize(socketReadBuffer);
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1); // replies go out at once
+        keepAlive(*socket);
         auto client = std::make_shared<Client>(socket, d->generator);
         d->clients.push_back(client);
         std::weak_ptr<Client> weak = client;
-        connect(socket, &QTcpSocket::readyRead, this, [this, weak] { schedule(weak.lock()); });
+        connect(socket, &QTcpSocket::readyRead, this, [this, weak] {
+            if (auto c = weak.lock())
+                c->heard.start();
+            schedule(weak.lock());
+        });
         connect(socket, &QTcpSocket::disconnected, this, [this, weak] {
             if (auto c = weak.lock()) {
                 c->leaving = true;
@@ -138,6 +197,43 @@ void RemoteServer::acceptClients() {
             return;
         schedule(client);
     }
+}
+
+// A client from outside the allowed networks is refused, and said so once per address.
+bool RemoteServer::admitted(const QTcpSocket &socket) {
+    const QHostAddress peer = plainAddress(socket.peerAddress());
+    for (const auto &network : d->rules.allowedNetworks)
+        if (peer.isInSubnet(network))
+            return true;
+    if (d->rules.allowedNetworks.isEmpty())
+        return true;
+    if (!d->refusedHosts.contains(peer.toString())) {
+        d->refusedHosts.insert(peer.toString());
+        Exchange refusal;
+        refusal.origin = Exchange::Origin::Client;
+        refusal.client = Client::addressOf(socket);
+        refusal.notice = QStringLiteral("соединение закрыто: адрес вне разрешенных сетей");
+        emit d->generator->exchanged(refusal);
+    }
+    return false;
+}
+
+// At the client limit, departed clients go first, then one idle long enough.
+void RemoteServer::makeRoom() {
+    if (int(d->clients.size()) >= maxClients)
+        dropDepartedClients();
+    if (int(d->clients.size()) >= maxClients)
+        dropLongestIdle();
+}
+
+void RemoteServer::dropLongestIdle() {
+    std::shared_ptr<Client> idlest;
+    for (const auto &client : d->clients)
+        if (!client->serving && !client->engine.holdsLock() &&
+            (!idlest || client->heard.elapsed() > idlest->heard.elapsed()))
+            idlest = client;
+    if (idlest && idlest->heard.elapsed() >= qint64(d->rules.idleSeconds) * 1000)
+        drop(idlest);
 }
 
 // A client that hung up keeps its place until its hang-up is seen; when the
@@ -158,6 +254,7 @@ void RemoteServer::dropDepartedClients() {
 }
 
 void RemoteServer::release(Client &client) {
+    client.engine.releaseLock();
     if (!client.socket)
         return;
     client.socket->disconnect(this);

@@ -5,6 +5,7 @@
 #include "journal.h"
 #include "models.h"
 #include "probe.h"
+#include "remoteserver.h"
 #include "supervisor.h"
 
 #include <QCoreApplication>
@@ -25,8 +26,8 @@ namespace {
 
 const char usageText[] =
     "Usage: rfgen list\n"
-    "       rfgen serve [--port N] [--device PORT] [--journal FILE]\n"
-    "       rfgen serve --all [--port N] [--journal FILE]\n"
+    "       rfgen serve [--port N] [--device PORT] [--journal FILE] [ACCESS...]\n"
+    "       rfgen serve --all [--port N] [--journal FILE] [ACCESS...]\n"
     "       rfgen send [--device PORT] COMMAND...\n"
     "\n"
     "  list    probe every serial port and print PORT<TAB>MODEL<TAB>IDN\n"
@@ -40,6 +41,14 @@ const char usageText[] =
     "          MODEL\"); journal lines begin with the instrument's port\n"
     "  send    run each COMMAND line on the instrument, print query replies;\n"
     "          errors go to standard error (exit 1), no instrument: exit 2\n"
+    "\n"
+    "  ACCESS, each may be given several times:\n"
+    "  --bind ADDRESS        listen on this address only (default: every interface)\n"
+    "  --allow NETWORK/BITS  serve only clients from these networks (default: all);\n"
+    "                        others are closed unread, told once per address\n"
+    "  --idle N              with 4 clients connected, a newcomer takes the place of\n"
+    "                        the one idle longest if it has sent nothing for N\n"
+    "                        seconds (default 30) and holds no lock\n"
     "\n"
     "  --help     show this text\n"
     "  --version  show the version\n";
@@ -56,7 +65,29 @@ struct Options {
     bool all = false;
     QString journal;
     QStringList commands;
+    AccessRules access;
+    QStringList accessArguments; // passed on to the bridges of --all
 };
+
+// --bind, --allow and --idle with their value; false with the problem.
+bool takeAccessOption(const QString &name, const QString &value, AccessRules &access,
+                      QString &problem) {
+    if (name == "--bind") {
+        const QHostAddress address(value);
+        access.listenAddresses << address;
+        problem = address.isNull() ? "--bind needs an IPv4 or IPv6 address" : QString();
+    } else if (name == "--allow") {
+        const auto network = QHostAddress::parseSubnet(value);
+        access.allowedNetworks << network;
+        problem =
+            network.second < 0 ? "--allow needs NETWORK/BITS, e.g. 192.168.1.0/24" : QString();
+    } else {
+        bool ok = false;
+        access.idleSeconds = value.toInt(&ok);
+        problem = !ok || access.idleSeconds < 1 ? "--idle needs a number of seconds" : QString();
+    }
+    return problem.isEmpty();
+}
 
 // Splits "--name=value" into name and value; other words are left as they are.
 QStringList expandArguments(const QStringList &args) {
@@ -77,7 +108,8 @@ bool takeOption(const QStringList &args, int &i, Options &options, QString &prob
         options.all = true;
         return true;
     }
-    const bool serveOption = arg == "--port" || arg == "--journal";
+    const bool accessOption = arg == "--bind" || arg == "--allow" || arg == "--idle";
+    const bool serveOption = arg == "--port" || arg == "--journal" || accessOption;
     if ((!serveOption || options.verb != "serve") &&
         (arg != "--device" || options.verb == "list")) {
         problem = "unexpected argument " + arg;
@@ -86,6 +118,10 @@ bool takeOption(const QStringList &args, int &i, Options &options, QString &prob
     if (++i >= args.size()) {
         problem = arg + " needs a value";
         return false;
+    }
+    if (accessOption) {
+        options.accessArguments << arg << args.at(i);
+        return takeAccessOption(arg, args.at(i), options.access, problem);
     }
     if (arg == "--device" || arg == "--journal") {
         (arg == "--device" ? options.device : options.journal) = args.at(i);
@@ -317,6 +353,11 @@ private:
         QObject::connect(made.get(), &Generator::error, this, [](const QString &text) {
             std::fprintf(stderr, "rfgen: %s\n", qPrintable(text));
         });
+        QObject::connect(made.get(), &Generator::exchanged, this, [](const Exchange &e) {
+            if (!e.notice.isEmpty())
+                std::fprintf(stderr, "rfgen: closed the connection of %s: not an allowed network\n",
+                             qPrintable(e.client));
+        });
         if (journal.isOpen())
             QObject::connect(made.get(), &Generator::exchanged, this, [this](const Exchange &e) {
                 if (e.origin != Exchange::Origin::Poll)
@@ -332,6 +373,7 @@ private:
 
     void startServer() {
         driver->setTcpPort(options.tcpPort);
+        driver->setAccessRules(options.access);
         driver->startServer();
         if (!driver->isServerListening()) {
             QCoreApplication::exit(1);
@@ -365,8 +407,8 @@ template <typename Server> int runUntilSignalled(Server &server) {
 
 int runServe(const Options &options) {
     if (options.all) {
-        Supervisor supervisor(
-            {QCoreApplication::applicationFilePath(), options.tcpPort, options.journal});
+        Supervisor supervisor({QCoreApplication::applicationFilePath(), options.tcpPort,
+                               options.journal, options.accessArguments});
         return runUntilSignalled(supervisor);
     }
     Bridge bridge(options);

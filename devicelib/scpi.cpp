@@ -12,18 +12,34 @@ namespace {
 // Each node is written as its long form with the short form in capitals.
 struct HeaderForm {
     Header header;
-    const char *nodes[2];
+    const char *nodes[3];
 };
 
 const HeaderForm headerForms[] = {
-    {Header::SystErr, {"SYSTem", "ERRor"}},  {Header::Freq, {"FREQuency", nullptr}},
-    {Header::Volt, {"VOLTage", nullptr}},    {Header::Pow, {"POWer", nullptr}},
-    {Header::Att, {"ATTenuation", nullptr}}, {Header::Outp, {"OUTPut", nullptr}},
-    {Header::LevMode, {"LEVel", "MODE"}},    {Header::FmMode, {"FM", "MODE"}},
-    {Header::FmStart, {"FM", "STARt"}},      {Header::FmStop, {"FM", "STOP"}},
-    {Header::FmStep, {"FM", "STEP"}},        {Header::FmPeriod, {"FM", "PERiod"}},
+    {Header::SystErr, {"SYSTem", "ERRor"}},
+    {Header::Freq, {"FREQuency", nullptr}},
+    {Header::Volt, {"VOLTage", nullptr}},
+    {Header::Pow, {"POWer", nullptr}},
+    {Header::Att, {"ATTenuation", nullptr}},
+    {Header::Outp, {"OUTPut", nullptr}},
+    {Header::LevMode, {"LEVel", "MODE"}},
+    {Header::FmMode, {"FM", "MODE"}},
+    {Header::FmStart, {"FM", "STARt"}},
+    {Header::FmStop, {"FM", "STOP"}},
+    {Header::FmStep, {"FM", "STEP"}},
+    {Header::FmPeriod, {"FM", "PERiod"}},
     {Header::FmState, {"FM", "STATe"}},
+    {Header::LockRequest, {"SYSTem", "LOCK", "REQuest"}},
+    {Header::LockRelease, {"SYSTem", "LOCK", "RELease"}},
+    {Header::LockOwner, {"SYSTem", "LOCK", "OWNer"}},
 };
+
+int nodeCount(const HeaderForm &form) {
+    int count = 0;
+    while (count < 3 && form.nodes[count])
+        ++count;
+    return count;
+}
 
 struct CommonForm {
     Header header;
@@ -59,11 +75,10 @@ Header matchHeader(const QByteArray &name) {
     if (tokens.size() > 1 && isSourcePrefix(tokens.first()))
         tokens.removeFirst();
     for (const HeaderForm &form : headerForms) {
-        const int nodeCount = form.nodes[1] ? 2 : 1;
-        if (tokens.size() != nodeCount)
+        if (tokens.size() != nodeCount(form))
             continue;
         bool all = true;
-        for (int i = 0; i < nodeCount && all; ++i)
+        for (int i = 0; i < tokens.size() && all; ++i)
             all = nodeMatches(tokens.at(i), form.nodes[i]);
         if (all)
             return form.header;
@@ -289,7 +304,8 @@ ErrorCode argumentTypeError(const Command &command) {
         const bool bound = parseBound(command.argument) != Bound::None;
         return unitOf(command.header) != Unit::None && bound ? NoError : DataTypeError;
     }
-    const bool takesNone = command.header == Header::Rst || command.header == Header::Cls;
+    const bool takesNone = command.header == Header::Rst || command.header == Header::Cls ||
+                           command.header == Header::LockRelease;
     return takesNone ? DataTypeError : NoError;
 }
 
@@ -335,6 +351,11 @@ int parseFmKind(const QByteArray &text) {
     return keywordIndex(fmKindKeywords, text);
 }
 
+bool isLockHeader(Header header) {
+    return header == Header::LockRequest || header == Header::LockRelease ||
+           header == Header::LockOwner;
+}
+
 bool isPrintableAscii(const QByteArray &text) {
     for (char c : text)
         if (c < 0x20 || c > 0x7e)
@@ -350,8 +371,8 @@ QByteArray shortHeader(Header header) {
         if (form.header != header)
             continue;
         QByteArray s = shortForm(form.nodes[0]);
-        if (form.nodes[1])
-            s += ':' + shortForm(form.nodes[1]);
+        for (int i = 1; i < nodeCount(form); ++i)
+            s += ':' + shortForm(form.nodes[i]);
         return s;
     }
     return QByteArray();
@@ -369,6 +390,8 @@ QByteArray errorText(int code) {
         return "Undefined header";
     case InvalidSuffix:
         return "Invalid suffix";
+    case CommandProtected:
+        return "Command protected";
     case SettingsConflict:
         return "Settings conflict";
     case DataOutOfRange:

@@ -28,6 +28,9 @@ enum class Header {
     FmStep,
     FmPeriod,
     FmState,
+    LockRequest, // SYST:LOCK:REQ?, REL and OWN?: the remote-control engine's, not the instrument's
+    LockRelease,
+    LockOwner,
 };
 
 enum ErrorCode {
@@ -36,6 +39,7 @@ enum ErrorCode {
     DataTypeError = -104,
     UndefinedHeader = -113,
     InvalidSuffix = -131,
+    CommandProtected = -203,
     SettingsConflict = -221,
     DataOutOfRange = -222,
     TooMuchData = -223,
@@ -92,6 +96,9 @@ QByteArray fmKindKeyword(int kind);
 // The code of a keyword (case-insensitive), -1 when it is none.
 int parseLevelMode(const QByteArray &text);
 int parseFmKind(const QByteArray &text);
+
+// SYST:LOCK's commands, which the remote-control engine answers itself.
+bool isLockHeader(Header header);
 
 // Only bytes 0x20..0x7e: anything else is no command and no identification.
 bool isPrintableAscii(const QByteArray &text);

@@ -138,6 +138,7 @@ void Supervisor::launch(const QString &port, int model) {
     if (tcpPort == 0)
         return say("no TCP port left for " + port);
     QStringList arguments{"serve", "--device", port, "--port", QString::number(tcpPort)};
+    arguments << settings.accessArguments;
     if (journal.isOpen())
         arguments << "--journal"
                   << "-"; // lines come through here, to be marked with the port

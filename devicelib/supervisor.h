@@ -25,7 +25,8 @@ public:
     struct Settings {
         QString program; // the rfgen executable the bridges run
         int firstTcpPort = 5025;
-        QString journal; // empty: none
+        QString journal;             // empty: none
+        QStringList accessArguments; // --bind, --allow, --idle for every bridge
     };
 
     explicit Supervisor(const Settings &settings);

@@ -4,6 +4,8 @@
 
 #include "ui_mainwindow.h"
 
+#include "controllock.h"
+
 #include <QBrush>
 #include <QPalette>
 
@@ -25,6 +27,16 @@ void MainWindow::on_pushButton_TurnOn_clicked(bool checked) {
         return;
     }
     paintRfSwitch(checked);
+}
+
+bool MainWindow::controlLocked() const {
+    return generator && generator->controlLock().isHeld();
+}
+
+// The driver refuses the panel's settings meanwhile; the status bar says why.
+void MainWindow::controlLockChanged(const QString &holder) {
+    lockNotice->setText(holder.isEmpty() ? QString()
+                                         : tr("Управление заблокировано клиентом %1").arg(holder));
 }
 
 // Checking by code emits no clicked(), so nothing goes back to the instrument.

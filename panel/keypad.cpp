@@ -192,6 +192,10 @@ void MainWindow::on_pushButton_OK_clicked() {
 // only what the instrument holds: its answer, or its old value when it
 // refused without one.
 bool MainWindow::sendToInstrument(bool (Generator::*set)(double &), double &value, double &member) {
+    if (controlLocked()) { // nothing goes out: the read-out shows what the instrument holds
+        value = member;
+        return true;
+    }
     const double requested = value;
     const bool accepted = (generator->*set)(value);
     if (accepted || value != requested)

@@ -162,6 +162,10 @@ void MainWindow::setFhssModulation() {
 // Every driver gets the kind, so the menu works whichever model is connected.
 // The sweep itself is started and stopped with "Вкл" only.
 void MainWindow::setFmKind(int kind) {
+    if (controlLocked()) {
+        markDriverChoicesInMenus(); // the menu shows the kind the instrument keeps
+        return;
+    }
     orvexDriver.setFmMode(kind);
     pylarDriver.setFmMode(kind);
     quendtDriver.setFmMode(kind);

@@ -240,6 +240,10 @@ void MainWindow::releaseLevel() {
 void MainWindow::on_pushButton_Param6_clicked(bool checked) {
     if (panelMode != panelmode::Fm || !generator)
         return;
+    if (controlLocked()) { // the sweep stays as the instrument has it
+        paramButtons[5]->setChecked(!checked);
+        return;
+    }
     if (checked)
         startSweep();
     else

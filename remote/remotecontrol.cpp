@@ -3,6 +3,9 @@
 
 #include "ui_mainwindow.h"
 
+#include "controllock.h"
+#include "remoteserver.h"
+
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QIntValidator>
@@ -44,10 +47,19 @@ void MainWindow::buildNetConfigWindow() {
     auto *saveButton = new QPushButton(tr("Сохранить"));
     connect(saveButton, &QPushButton::clicked, this, &MainWindow::saveNetConfig);
     serverCheckBox = new QCheckBox(tr("Включить сервер"));
+    loopbackCheckBox = new QCheckBox(tr("Только с этого компьютера"));
+    // Ends any client's lock at once: the operator takes the instrument back.
+    auto *unlockButton = new QPushButton(tr("Снять блокировку"));
+    connect(unlockButton, &QPushButton::clicked, this, [this] {
+        if (generator)
+            generator->controlLock().breakLock();
+    });
     layout->addWidget(portLabel, 1, 1);
     layout->addWidget(tcpPortEdit, 1, 2);
     layout->addWidget(serverCheckBox, 2, 2);
-    layout->addWidget(saveButton, 3, 2);
+    layout->addWidget(saveButton, 4, 2);
+    layout->addWidget(loopbackCheckBox, 3, 2);
+    layout->addWidget(unlockButton, 5, 2);
     netConfigWindow->setLayout(layout);
     // Parentless, so it goes when the panel goes.
     connect(this, &QObject::destroyed, netConfigWindow, &QObject::deleteLater);
@@ -59,6 +71,18 @@ void MainWindow::refreshNetConfigFields() {
     tcpPortEdit->setText(generator ? QString::number(generator->getTcpPort(), 10)
                                    : QStringLiteral("0"));
     serverCheckBox->setChecked(generator && generator->isServerListening());
+    loopbackCheckBox->setChecked(loopbackOnly);
+}
+
+// Loopback only: the server binds to this computer's own addresses.
+void MainWindow::applyAccessRules() {
+    rfgen::AccessRules rules;
+    if (loopbackOnly)
+        rules.listenAddresses = {QHostAddress(QHostAddress::LocalHost),
+                                 QHostAddress(QHostAddress::LocalHostIPv6)};
+    for (Generator *driver :
+         std::initializer_list<Generator *>{&orvexDriver, &pylarDriver, &quendtDriver})
+        driver->setAccessRules(rules);
 }
 
 void MainWindow::saveNetConfig() {
@@ -70,6 +94,8 @@ void MainWindow::saveNetConfig() {
             return;
         }
         generator->setTcpPort(port);
+        loopbackOnly = loopbackCheckBox->isChecked();
+        applyAccessRules();
         if (serverCheckBox->isChecked())
             generator->startServer();
         else

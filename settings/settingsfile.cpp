@@ -46,6 +46,7 @@ const QString tFmUnitKey = QStringLiteral("Display/tFmUnit");
 const QString frequencyGridKey = QStringLiteral("Settings/FrequencyGrid");
 const QString fmModeKey = QStringLiteral("Settings/FmMode");
 const QString portKey = QStringLiteral("Settings/Port");
+const QString loopbackOnlyKey = QStringLiteral("Settings/LoopbackOnly");
 
 constexpr int defaultTcpPort = 5025;
 
@@ -72,13 +73,13 @@ QString settingsPath() {
 
 // Whether the file holds only this program's sections and keys (or is absent).
 bool isOwnFile(const QString &path) {
-    const QStringList keys = {amplitudeKey,         amplitudeUnitKey, attenuationKey,
-                              attenuationUnitKey,   amplitudeStepKey, amplitudeStepUnitKey,
-                              frequencyKey,         frequencyUnitKey, frequencyStepKey,
-                              frequencyStepUnitKey, fFmStartKey,      fFmStartUnitKey,
-                              fFmStopKey,           fFmStopUnitKey,   fFmStepKey,
-                              fFmStepUnitKey,       tFmKey,           tFmUnitKey,
-                              frequencyGridKey,     fmModeKey,        portKey};
+    const QStringList keys = {
+        amplitudeKey,     amplitudeUnitKey,     attenuationKey,   attenuationUnitKey,
+        amplitudeStepKey, amplitudeStepUnitKey, frequencyKey,     frequencyUnitKey,
+        frequencyStepKey, frequencyStepUnitKey, fFmStartKey,      fFmStartUnitKey,
+        fFmStopKey,       fFmStopUnitKey,       fFmStepKey,       fFmStepUnitKey,
+        tFmKey,           tFmUnitKey,           frequencyGridKey, fmModeKey,
+        portKey,          loopbackOnlyKey};
     QFile file(path);
     if (!file.exists())
         return true;
@@ -213,6 +214,7 @@ void MainWindow::writeDriverSettings(QVariantMap &file) const {
     file.insert(frequencyGridKey, generator->getFrequencyGrid());
     file.insert(fmModeKey, generator->getFmMode());
     file.insert(portKey, generator->getTcpPort());
+    file.insert(loopbackOnlyKey, int(loopbackOnly));
 }
 
 void MainWindow::readPanelValues(const QSettings &file) {
@@ -247,6 +249,8 @@ void MainWindow::applyDriverSettings(const QSettings &file) {
     generator->setFrequencyGrid(readInt(file, frequencyGridKey, devicelink::Grid10KHz));
     generator->setFmMode(readInt(file, fmModeKey, devicelink::ChirpUp));
     generator->setTcpPort(readInt(file, portKey, defaultTcpPort));
+    loopbackOnly = readInt(file, loopbackOnlyKey, 0) == 1;
+    applyAccessRules();
     markDriverChoicesInMenus();
 }
 

@@ -159,7 +159,7 @@ QByteArray Instrument::handleLine(const QByteArray &line) {
 void Instrument::State::execute(const Command &command, QList<QByteArray> &fields) {
     const bool levelHeaderWrong = (command.header == Header::Volt && spec->levelInDbm) ||
                                   (command.header == Header::Pow && !spec->levelInDbm);
-    if (levelHeaderWrong) {
+    if (levelHeaderWrong || isLockHeader(command.header)) { // the lock is the bridge's
         errors.push(UndefinedHeader);
         return;
     }

@@ -1,9 +1,11 @@
 // libFuzzer target for the text command layer: arbitrary bytes, split into lines
 // at LF, go to the number parser, to the remote-control command engine of each
-// model's driver with no instrument connected, and to each simulated instrument. Besides crashes
+// model's driver with no instrument connected (two clients, sharing its lock), and to each
+// simulated instrument. Besides crashes
 // and sanitizer reports it checks what a client relies on: every query has its field in one reply
 // line, a line without a query gets no reply, error queues stay bounded and hold only known codes.
 #include "commandengine.h"
+#include "controllock.h"
 #include "generator.h"
 #include "instrument.h"
 #include "models.h"
@@ -70,16 +72,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 require(std::isfinite(argument.value), "a number that is not finite", line);
         }
     for (int model : {OrvexModel, PylarModel, QuendtModel}) {
-        CommandEngine engine(&disconnectedDriver(model));
+        auto engine = std::make_unique<CommandEngine>(&disconnectedDriver(model), "10.0.0.1:1");
+        CommandEngine other(&disconnectedDriver(model), "10.0.0.2:2");
         sim::Instrument byLine(model);
         for (const QByteArray &line : lines) {
-            checkReply(line, engine.execute(line), true);
-            require(engine.errors().size() <= scpi::ErrorQueue::capacity, "queue unbounded", line);
+            checkReply(line, engine->execute(line), true);
+            checkReply(line, other.execute(line), true);
+            require(engine->errors().size() <= scpi::ErrorQueue::capacity, "queue unbounded", line);
             checkReply(line, byLine.handleLine(line), false);
         }
-        while (engine.errors().size() > 0)
-            require(scpi::errorText(engine.errors().pop()) != "Unknown error", "unknown code",
+        while (engine->errors().size() > 0)
+            require(scpi::errorText(engine->errors().pop()) != "Unknown error", "unknown code",
                     bytes);
+        engine.reset();
+        other.releaseLock();
+        require(!disconnectedDriver(model).controlLock().isHeld(), "a lock outlived its client",
+                bytes);
         require(!byLine.setting("SYST:ERR?").isEmpty(), "instrument lost its error queue", bytes);
         // Over the serial link: at most one reply line per LF, each ended by LF.
         const QByteArray out = sim::Instrument(model).receive(bytes);
