@@ -133,6 +133,8 @@ public:
     }
     static QWidget *portList(MainWindow &w) { return w.selectDeviceWindow; }
     static QWidget *remoteWindow(MainWindow &w) { return w.netConfigWindow; }
+    static QLabel *lockNotice(MainWindow &w) { return w.lockNotice; }
+    static bool loopbackOnly(MainWindow &w) { return w.loopbackOnly; }
     static void openRemoteWindow(MainWindow &w) { w.netControlAction->trigger(); }
     // Unit codes of the FM start, stop, step and period, kept beside PanelValues.
     static QVector<int> fmUnits(const MainWindow &w) {

@@ -64,19 +64,22 @@ class Served:
         self.process.communicate("\n", timeout=10)
         return status, *outputs
 
-def raw(port):
-    return socket.create_connection(("127.0.0.1", port), timeout=10)
+def raw(port, source="127.0.0.1"):
+    return socket.create_connection(("127.0.0.1", port), 10, (source, 0))
 
-def ask(s, line):
-    with s.makefile("rb", buffering=0) as replies:
-        return s.sendall(line + b"\n") or replies.readline().rstrip(b"\n")
+def ask(s, line):  # the reply; empty when the server hung up
+    try:
+        with s.makefile("rb", buffering=0) as replies:
+            return s.sendall(line + b"\n") or replies.readline().rstrip(b"\n")
+    except ConnectionResetError:
+        return b""
 
-def served_clients(port, count=1, leave=0):
+def served_clients(port, count=1, leave=0, source="127.0.0.1"):
     """Whether `count` new clients are served; they leave answered/mid-line/at once/reset."""
     clients, answered = [], True
     try:
         for _ in range(count):
-            clients.append(raw(port))
+            clients.append(raw(port, source))
         for c in clients:
             leave == 1 and c.sendall(b"FREQ?;OUTP?\nSYST:ERR")
             leave == 3 and c.setsockopt(*RESET_ON_CLOSE)
@@ -241,6 +244,50 @@ class RemoteTest(unittest.TestCase):
             if "libasan" not in pathlib.Path(f"/proc/{served.pid}/maps").read_text():
                 self.assertLess(resident_kib() - before, 4096)
         self.assertEqual(served.stop(), (0, "ok 0"))  # no crash; no leak under ASan
+
+    def test_lock(self):  # SYST:LOCK between clients; freed when its holder is killed
+        served = Served(self, "orvex")
+        served.line("listening on")
+        a, b = raw(served.port), raw(served.port)
+        holder = f'"LAN127.0.0.1:{a.getsockname()[1]}"'
+        for client, line, reply in (
+                (a, b"SYST:LOCK:REQ?;SYST:LOCK:REQ?", b"1;1"), (b, b"SYST:LOCK:REQ?", b"0"),
+                (b, b"FREQ 2e8;*RST;OUTP ON;FREQ?;SYST:LOCK:OWN?;SYST:ERR?;SYST:ERR?;SYST:ERR?",
+                 b"100000000;" + holder.encode() + b';-203,"Command protected"' * 3),
+                (a, b"FREQ 3e8;SYST:LOCK:REL;FREQ?", b"300000000"),  # one level still held
+                (b, b"FREQ 2e8;SYST:ERR?", b'-203,"Command protected"'),
+                (a, b"SYST:LOCK:REL;SYST:LOCK:OWN?", b'"NONE"'),
+                (a, b"SYST:LOCK:REL;SYST:ERR?", b'-221,"Settings conflict"'),
+                (b, b"FREQ 2e8;FREQ?", b"200000000")):
+            self.assertEqual(ask(client, line), reply, line)
+        killed = subprocess.Popen(["/usr/bin/python3", "-c", f"import socket, time\n"
+            f"s = socket.create_connection(('127.0.0.1', {served.port}))\n"
+            "s.sendall(b'SYST:LOCK:REQ?\\n'); print(s.recv(9).decode(), flush=True); time.sleep(600)"],
+            stdout=subprocess.PIPE, text=True)
+        self.assertEqual(killed.stdout.readline().strip(), "1")
+        self.assertEqual(ask(b, b"FREQ 4e8;SYST:ERR?"), b'-203,"Command protected"')
+        killed.kill()
+        until(lambda: ask(b, b"SYST:LOCK:OWN?") == b'"NONE"', "the lock given back")
+        self.assertEqual(ask(b, b"FREQ 4e8;FREQ?"), b"400000000")
+        [c.close() for c in (a, b)]
+        killed.wait()
+        self.assertEqual(served.stop(), (0, "ok 0"))
+
+    def test_who_may_connect(self):  # --bind, --allow, and the idle rule at the client limit
+        served = Served(self, "orvex", serve="--bind 127.0.0.1 --allow 127.0.0.2/32 --idle 1")
+        served.line("listening on")
+        self.assertRaises(ConnectionRefusedError, socket.create_connection, ("127.0.0.2", served.port))
+        for _ in range(2):  # from outside the allowed network: closed unread, said once
+            with raw(served.port) as outsider:
+                self.assertEqual(ask(outsider, b"OUTP ON"), b"")
+        clients = [raw(served.port, "127.0.0.2") for _ in range(4)]
+        self.assertEqual([ask(c, b"SYST:LOCK:REQ?") for c in clients], [b"1", b"0", b"0", b"0"])
+        until(lambda: served_clients(served.port, source="127.0.0.2"), "an idle client's place")
+        self.assertEqual(ask(clients[0], b"OUTP?"), b"0")  # the holder was not evicted: the next was
+        self.assertEqual(ask(clients[1], b"OUTP?"), b"")
+        [c.close() for c in clients]
+        self.assertEqual(pathlib.Path(served.errors).read_text().count("not an allowed network"), 1)
+        self.assertEqual(served.stop(), (0, "ok 0"))
 
     def test_send(self):
         send = lambda *args, models=("--model", "pylar"): subprocess.run(

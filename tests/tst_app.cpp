@@ -33,11 +33,12 @@ const QStringList fileKeys =
         "amplitude=0 amplitudeUnit=2 attenuation=0 attenuationUnit=4 amplitudeStep=1 "
         "amplitudeStepUnit=3 frequency=1e8 frequencyUnit=6 frequencyStep=1e6 "
         "frequencyStepUnit=6 fFmStart=0 fFmStartUnit=6 fFmStop=0 fFmStopUnit=6 fFmStep=0 "
-        "fFmStepUnit=6 tFm=0 tFmUnit=9 FrequencyGrid=3 FmMode=0 Port=5025")
+        "fFmStepUnit=6 tFm=0 tFmUnit=9 FrequencyGrid=3 FmMode=0 Port=5025 LoopbackOnly=0")
         .split(' ');
 
 QString iniKey(const QString &name) {
-    const bool driver = QStringList{"FrequencyGrid", "FmMode", "Port"}.contains(name);
+    const bool driver =
+        QStringList{"FrequencyGrid", "FmMode", "Port", "LoopbackOnly"}.contains(name);
     return (driver ? QStringLiteral("Settings/") : QStringLiteral("Display/")) + name;
 }
 
@@ -73,7 +74,8 @@ QList<double> held(MainWindow &w) {
                            << v.amplitudeStep << v.amplitudeStepUnit << v.frequency
                            << v.frequencyUnit << v.frequencyStep << v.frequencyStepUnit << v.fmStart
                            << fm[0] << v.fmStop << fm[1] << v.fmStep << fm[2] << v.fmPeriod << fm[3]
-                           << d->getFrequencyGrid() << d->getFmMode() << d->getTcpPort();
+                           << d->getFrequencyGrid() << d->getFmMode() << d->getTcpPort()
+                           << Rig::loopbackOnly(w);
 }
 
 QList<double> stored(const QString &path) {
@@ -169,7 +171,8 @@ private slots:
             "amplitude=0.25 amplitudeUnit=1 attenuation=12.5 attenuationUnit=4 amplitudeStep=0.5 "
             "amplitudeStepUnit=2 frequency=1500000000 frequencyUnit=7 frequencyStep=12500 "
             "frequencyStepUnit=5 fFmStart=1e8 fFmStartUnit=6 fFmStop=2.5e8 fFmStopUnit=7 "
-            "fFmStep=25000 fFmStepUnit=5 tFm=0.25 tFmUnit=8 FrequencyGrid=1 FmMode=2 Port=6123");
+            "fFmStep=25000 fFmStepUnit=5 tFm=0.25 tFmUnit=8 FrequencyGrid=1 FmMode=2 Port=6123 "
+            "LoopbackOnly=1");
         const QString some = QStringLiteral("frequency=250000000 frequencyUnit=5 FmMode=1");
         const QString none, foreign = QStringLiteral("someone else's");
         QTest::newRow("no file: every default") << QByteArray() << none << none;
@@ -349,31 +352,54 @@ private slots:
         QVERIFY(reason->text().isEmpty());
     }
 
-    // A client of the server started from the window controls the instrument;
-    // the indicator shows while it is connected.
+    // A client of the server started from the window (on this computer only)
+    // controls the instrument; the indicator shows while it is connected. While
+    // the client holds the lock the panel's keys send nothing but RF off, until
+    // the operator frees the instrument.
     void remoteClientControlsThePanel() {
         auto window = rig.open(quendt);
         QVERIFY(window);
+        QVERIFY(Rig::press(*window, "RF"));
         const quint16 tcpPort = Rig::freeTcpPort();
         Rig::openRemoteWindow(*window);
         QWidget *remote = Rig::remoteWindow(*window);
         QVERIFY(remote && remote->isVisible());
         remote->findChild<QLineEdit *>()->setText(QString::number(tcpPort));
-        remote->findChild<QCheckBox *>()->setChecked(true);
+        for (QCheckBox *box : remote->findChildren<QCheckBox *>()) // the server, loopback only
+            box->setChecked(true);
         QTest::mouseClick(remote->findChild<QPushButton *>(), Qt::LeftButton);
         QVERIFY(!remote->isVisible());
         QLabel *indicator = Rig::ui(*window).label_netControl;
         QVERIFY(!indicator->isVisibleTo(window.get()));
-        QTcpSocket client;
+        QTcpSocket client, elsewhere;
+        elsewhere.connectToHost(QHostAddress("127.0.0.2"), tcpPort); // not this computer's own
+        QVERIFY(!elsewhere.waitForConnected(5000));
         client.connectToHost(QHostAddress::LocalHost, tcpPort);
         QVERIFY(client.waitForConnected(5000));
         QTRY_VERIFY(indicator->isVisibleTo(window.get()));
-        client.write("FREQ 250000000\n*IDN?\n"); // the answer tells the line before was served
-        QTRY_VERIFY(client.canReadLine());
-        QVERIFY(client.readLine().startsWith("QUENDT"));
+        const auto ask = [&client](const char *line) {
+            client.write(QByteArray(line) + '\n');
+            return QTest::qWaitFor([&] { return client.canReadLine(); }) ? client.readLine() : "";
+        };
+        QCOMPARE(ask("FREQ 250000000;SYST:LOCK:REQ?"), QByteArray("1\n"));
         QCOMPARE(rig.instrument(quendt).frequency(), 250e6);
         QLCDNumber *readout = Rig::ui(*window).lcdNumber_Freq;
         QTRY_VERIFY(readout->isEnabled() && readout->value() == 250.0);
+        QCOMPARE(Rig::lockNotice(*window)->text(), "Управление заблокировано клиентом 127.0.0.1:" +
+                                                       QString::number(client.localPort()));
+        rig.instrument(quendt).clearReceivedLines();
+        for (const char *key : {"P1", "5", "U2", "OK", "Right", "P3", "3", "OK", "RF", "RF"})
+            QVERIFY(Rig::press(*window, key));
+        QVERIFY(Rig::settle(*window));
+        QCOMPARE(rig.settings(quendt), QList<QByteArray>{"OUTP OFF"}); // RF on was refused
+        QVERIFY(readout->isEnabled() && readout->value() == 250.0);
+        QVERIFY(!Rig::ui(*window).pushButton_TurnOn->isChecked());
+        for (QPushButton *button : remote->findChildren<QPushButton *>())
+            if (button->text() == "Снять блокировку")
+                button->click();
+        QCOMPARE(Rig::lockNotice(*window)->text(), QString());
+        QCOMPARE(ask("FREQ 300000000;SYST:LOCK:OWN?"), QByteArray("\"NONE\"\n"));
+        QCOMPARE(rig.instrument(quendt).frequency(), 300e6);
         client.disconnectFromHost();
         QTRY_VERIFY(!indicator->isVisibleTo(window.get()));
     }
