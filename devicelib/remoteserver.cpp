@@ -108,7 +108,7 @@ RemoteServer::~RemoteServer() {
     close();
 }
 
-// Binds the new port before giving up the old one, so a port that cannot be
+// Binds a new port before giving up the old one, so a port that cannot be
 // bound leaves the running server as it was.
 bool RemoteServer::listen(int port, const AccessRules &rules) {
     const bool same = !d->listeners.empty() && d->listeners.front()->serverPort() == port &&
@@ -117,6 +117,9 @@ bool RemoteServer::listen(int port, const AccessRules &rules) {
     d->rules.idleSeconds = rules.idleSeconds;
     if (same)
         return true;
+    // The same port at other addresses: the old listeners must let go of it first.
+    if (!d->listeners.empty() && d->listeners.front()->serverPort() == port)
+        retire(d->listeners);
     std::vector<std::unique_ptr<QTcpServer>> listeners;
     for (const QHostAddress &address : addressesToListenOn(rules)) {
         auto listener = std::make_unique<QTcpServer>();

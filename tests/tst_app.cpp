@@ -361,19 +361,24 @@ private slots:
         QVERIFY(window);
         QVERIFY(Rig::press(*window, "RF"));
         const quint16 tcpPort = Rig::freeTcpPort();
-        Rig::openRemoteWindow(*window);
+        for (bool loopback : {false, true}) { // this computer only from while it serves
+            Rig::openRemoteWindow(*window);
+            QWidget *remote = Rig::remoteWindow(*window);
+            QVERIFY(remote && remote->isVisible());
+            remote->findChild<QLineEdit *>()->setText(QString::number(tcpPort));
+            const auto boxes = remote->findChildren<QCheckBox *>(); // server, loopback only
+            boxes[0]->setChecked(true);
+            boxes[1]->setChecked(loopback);
+            QTest::mouseClick(remote->findChild<QPushButton *>(), Qt::LeftButton);
+            QVERIFY(!remote->isVisible());
+            QTcpSocket elsewhere; // an address of this computer's that is not loopback's own
+            elsewhere.connectToHost(QHostAddress("127.0.0.2"), tcpPort);
+            QCOMPARE(elsewhere.waitForConnected(5000), !loopback);
+        }
         QWidget *remote = Rig::remoteWindow(*window);
-        QVERIFY(remote && remote->isVisible());
-        remote->findChild<QLineEdit *>()->setText(QString::number(tcpPort));
-        for (QCheckBox *box : remote->findChildren<QCheckBox *>()) // the server, loopback only
-            box->setChecked(true);
-        QTest::mouseClick(remote->findChild<QPushButton *>(), Qt::LeftButton);
-        QVERIFY(!remote->isVisible());
         QLabel *indicator = Rig::ui(*window).label_netControl;
-        QVERIFY(!indicator->isVisibleTo(window.get()));
-        QTcpSocket client, elsewhere;
-        elsewhere.connectToHost(QHostAddress("127.0.0.2"), tcpPort); // not this computer's own
-        QVERIFY(!elsewhere.waitForConnected(5000));
+        QTRY_VERIFY(!indicator->isVisibleTo(window.get()));
+        QTcpSocket client;
         client.connectToHost(QHostAddress::LocalHost, tcpPort);
         QVERIFY(client.waitForConnected(5000));
         QTRY_VERIFY(indicator->isVisibleTo(window.get()));
