@@ -169,7 +169,7 @@ private slots:
         QTest::addColumn<QString>("kept");    // why the file read stays as it was, if it does
         const QString all = QStringLiteral(
             "amplitude=0.25 amplitudeUnit=1 attenuation=12.5 attenuationUnit=4 amplitudeStep=0.5 "
-            "amplitudeStepUnit=2 frequency=1500000000 frequencyUnit=7 frequencyStep=12500 "
+            "amplitudeStepUnit=4 frequency=1500000000 frequencyUnit=7 frequencyStep=12500 "
             "frequencyStepUnit=5 fFmStart=1e8 fFmStartUnit=6 fFmStop=2.5e8 fFmStopUnit=7 "
             "fFmStep=25000 fFmStepUnit=5 tFm=0.25 tFmUnit=8 FrequencyGrid=1 FmMode=2 Port=6123 "
             "LoopbackOnly=1");
@@ -360,6 +360,8 @@ private slots:
         auto window = rig.open(quendt);
         QVERIFY(window);
         QVERIFY(Rig::press(*window, "RF"));
+        menuAction(*window, "ППРЧ")->trigger();
+        menuAction(*window, "Сохранение уровня ослабления")->trigger();
         const quint16 tcpPort = Rig::freeTcpPort();
         for (bool loopback : {false, true}) { // this computer only from while it serves
             Rig::openRemoteWindow(*window);
@@ -395,8 +397,14 @@ private slots:
         rig.instrument(quendt).clearReceivedLines();
         for (const char *key : {"P1", "5", "U2", "OK", "Right", "P3", "3", "OK", "RF", "RF"})
             QVERIFY(Rig::press(*window, key));
+        menuAction(*window, "ЛЧМ вниз")->trigger();
+        menuAction(*window, "Сохранение уровня амплитуды")->trigger();
         QVERIFY(Rig::settle(*window));
         QCOMPARE(rig.settings(quendt), QList<QByteArray>{"OUTP OFF"}); // RF on was refused
+        QCOMPARE(rig.instrument(quendt).setting("FM:MODE?") +
+                     rig.instrument(quendt).setting("LEV:MODE?"),
+                 "HOPATT");
+        QVERIFY(menuAction(*window, "ППРЧ")->isChecked());
         QVERIFY(readout->isEnabled() && readout->value() == 250.0);
         QVERIFY(!Rig::ui(*window).pushButton_TurnOn->isChecked());
         for (QPushButton *button : remote->findChildren<QPushButton *>())
