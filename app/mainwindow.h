@@ -82,7 +82,7 @@ private slots:
     void stateChanged(bool on);
     void netControl(bool on);
     void tFmChanged(double tFm_s);
-    void controlLockChanged(const QString &holder);
+    void controlLockChanged();
     void setGrid1KHz();
     void setGrid2KHz();
     void setGrid5KHz();
@@ -213,6 +213,7 @@ private:
     // A remote client holds the instrument's lock: the panel sends nothing
     // that would change the instrument, but switching the output off.
     bool controlLocked() const;
+    bool keepSweepShown(QPushButton *modeKey, bool checked);
 
     QMessageBox errorBox;
     Ui::MainWindow *ui;

@@ -113,18 +113,29 @@ bool CommandEngine::runLocal(const scpi::Command &command, QList<QByteArray> &fi
 // SYST:LOCK:REQ? answers 1 when this client now holds the lock (one more
 // level), REL gives a level back, OWN? names the holder.
 void CommandEngine::runLock(const scpi::Command &command, QList<QByteArray> &fields) {
-    const bool release = command.header == Header::LockRelease;
-    if (command.query == release)
-        return queue.push(scpi::CommandError);
-    if (!generator)
-        return queue.push(scpi::HardwareMissing);
+    const bool isQuery = command.header != Header::LockRelease; // REQ? and OWN? only as queries
+    if (command.query != isQuery) {
+        queue.push(scpi::CommandError);
+        return;
+    }
+    if (!generator) {
+        queue.push(scpi::HardwareMissing);
+        return;
+    }
     ControlLock &lock = generator->controlLock();
-    if (command.header == Header::LockRequest)
+    switch (command.header) {
+    case Header::LockRequest:
         fields.append(lock.request(this, client) ? "1" : "0");
-    else if (release && !lock.release(this))
-        queue.push(scpi::SettingsConflict); // this client holds no lock
-    else if (!release)
-        fields.append('"' + (lock.isHeld() ? "LAN" + lock.holderName() : "NONE").toLatin1() + '"');
+        break;
+    case Header::LockRelease:
+        if (!lock.release(this))
+            queue.push(scpi::SettingsConflict); // this client holds no lock
+        break;
+    default: {
+        const QString owner = lock.isHeld() ? "LAN" + lock.holderName() : QStringLiteral("NONE");
+        fields.append('"' + owner.toLatin1() + '"');
+    }
+    }
 }
 
 QByteArray CommandEngine::readInstrument(const QByteArray &query) {

@@ -4,6 +4,7 @@
 #include "controllock.h"
 #include "generator.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QSet>
@@ -97,7 +98,8 @@ static QList<QHostAddress> addressesToListenOn(const AccessRules &rules) {
 // A machine without IPv6 has no ::1: loopback-only serving goes on with 127.0.0.1.
 static bool mayBeMissing(const QHostAddress &address, const QTcpServer &listener) {
     return address == QHostAddress::LocalHostIPv6 &&
-           listener.serverError() == QAbstractSocket::SocketAddressNotAvailableError;
+           (listener.serverError() == QAbstractSocket::SocketAddressNotAvailableError ||
+            listener.serverError() == QAbstractSocket::UnsupportedSocketOperationError);
 }
 
 RemoteServer::RemoteServer(Generator *generator) : d(std::make_unique<Private>()) {
@@ -109,14 +111,16 @@ RemoteServer::~RemoteServer() {
 }
 
 // Binds a new port before giving up the old one, so a port that cannot be
-// bound leaves the running server as it was.
+// bound leaves the running server as it was; the same port at other
+// addresses is let go first. Clients the new rules would not let in go too.
 bool RemoteServer::listen(int port, const AccessRules &rules) {
     const bool same = !d->listeners.empty() && d->listeners.front()->serverPort() == port &&
                       addressesToListenOn(rules) == addressesToListenOn(d->rules);
-    d->rules.allowedNetworks = rules.allowedNetworks;
-    d->rules.idleSeconds = rules.idleSeconds;
-    if (same)
+    if (same) {
+        d->rules = rules;
+        dropClientsOutsideRules();
         return true;
+    }
     // The same port at other addresses: the old listeners must let go of it first.
     if (!d->listeners.empty() && d->listeners.front()->serverPort() == port)
         retire(d->listeners);
@@ -134,8 +138,24 @@ bool RemoteServer::listen(int port, const AccessRules &rules) {
     }
     retire(d->listeners);
     d->listeners = std::move(listeners);
-    d->rules.listenAddresses = rules.listenAddresses;
+    d->rules = rules;
+    dropClientsOutsideRules();
     return true;
+}
+
+void RemoteServer::dropClientsOutsideRules() {
+    const QList<QHostAddress> addresses = addressesToListenOn(d->rules);
+    const QPointer<RemoteServer> self(this);
+    for (const auto &client : std::vector<std::shared_ptr<Client>>(d->clients)) {
+        if (!self || !client->socket)
+            continue;
+        const QHostAddress at = plainAddress(client->socket->localAddress());
+        const bool listened = std::any_of(addresses.begin(), addresses.end(), [&](auto &a) {
+            return a == QHostAddress::Any || plainAddress(a) == at;
+        });
+        if (!listened || !admitted(*client->socket))
+            drop(client);
+    }
 }
 
 QString RemoteServer::errorString() const {
@@ -213,6 +233,7 @@ bool RemoteServer::admitted(const QTcpSocket &socket) {
     if (!d->refusedHosts.contains(peer.toString())) {
         d->refusedHosts.insert(peer.toString());
         Exchange refusal;
+        refusal.time = QDateTime::currentMSecsSinceEpoch();
         refusal.origin = Exchange::Origin::Client;
         refusal.client = Client::addressOf(socket);
         refusal.notice = QStringLiteral("соединение закрыто: адрес вне разрешенных сетей");
@@ -229,12 +250,17 @@ void RemoteServer::makeRoom() {
         dropLongestIdle();
 }
 
+// Only a client with nothing left to serve may be replaced, never the lock's holder.
 void RemoteServer::dropLongestIdle() {
     std::shared_ptr<Client> idlest;
-    for (const auto &client : d->clients)
-        if (!client->serving && !client->engine.holdsLock() &&
+    for (const auto &client : d->clients) {
+        const bool waiting = client->serving || client->scheduled || client->leaving ||
+                             !client->pending.isEmpty() ||
+                             (client->socket && client->socket->bytesAvailable() > 0);
+        if (!waiting && !client->engine.holdsLock() &&
             (!idlest || client->heard.elapsed() > idlest->heard.elapsed()))
             idlest = client;
+    }
     if (idlest && idlest->heard.elapsed() >= qint64(d->rules.idleSeconds) * 1000)
         drop(idlest);
 }
@@ -307,6 +333,7 @@ void RemoteServer::serve(const std::shared_ptr<Client> &client) {
     client->serving = true;
     handleLine(*client, line);
     client->serving = false;
+    client->heard.start(); // a slow line is not idleness
     if (!self)
         return; // a handler deleted the driver, and the server with it
     if (client->socket && client->socket->bytesToWrite() > maxPendingReplyBytes) {

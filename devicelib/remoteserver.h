@@ -45,6 +45,7 @@ private:
     void makeRoom();
     void dropDepartedClients();
     void dropLongestIdle();
+    void dropClientsOutsideRules();
     void release(Client &client);
     void drop(const std::shared_ptr<Client> &client);
     void schedule(const std::shared_ptr<Client> &client);

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QSerialPort>
 #include <QSocketNotifier>
+#include <QTcpServer>
 #include <QTimer>
 
 #include <csignal>
@@ -405,7 +406,23 @@ template <typename Server> int runUntilSignalled(Server &server) {
     return QCoreApplication::exec();
 }
 
+// An address given to --bind that this machine does not have ends the run at
+// once, before --all's bridges would each fail on it.
+bool canBind(const QList<QHostAddress> &addresses) {
+    for (const QHostAddress &address : addresses) {
+        QTcpServer probe;
+        if (!probe.listen(address, 0)) {
+            std::fprintf(stderr, "rfgen: cannot listen on %s: %s\n", qPrintable(address.toString()),
+                         qPrintable(probe.errorString()));
+            return false;
+        }
+    }
+    return true;
+}
+
 int runServe(const Options &options) {
+    if (!canBind(options.access.listenAddresses))
+        return 1;
     if (options.all) {
         Supervisor supervisor({QCoreApplication::applicationFilePath(), options.tcpPort,
                                options.journal, options.accessArguments});

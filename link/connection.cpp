@@ -152,6 +152,7 @@ void MainWindow::bindDriver(int model, QSerialPortInfo &port) {
     setWindowTitle(titleBase + modelName(model) + QStringLiteral("   ( ") + port.portName() +
                    QStringLiteral(" )"));
     searchReason->clear();
+    controlLockChanged(); // the status bar names the holder of this driver's lock, if any
     ui->centralWidget->setEnabled(true);
     // The file is read once a run: after a lost link the run's own values
     // stay, and the driver choices move to another model's driver.

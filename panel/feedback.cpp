@@ -34,9 +34,14 @@ bool MainWindow::controlLocked() const {
 }
 
 // The driver refuses the panel's settings meanwhile; the status bar says why.
-void MainWindow::controlLockChanged(const QString &holder) {
-    lockNotice->setText(holder.isEmpty() ? QString()
-                                         : tr("Управление заблокировано клиентом %1").arg(holder));
+// Only the bound driver's lock counts, whichever driver's changed.
+void MainWindow::controlLockChanged() {
+    if (!lockNotice)
+        return;
+    lockNotice->setText(
+        controlLocked()
+            ? tr("Управление заблокировано клиентом %1").arg(generator->controlLock().holderName())
+            : QString());
 }
 
 // Checking by code emits no clicked(), so nothing goes back to the instrument.

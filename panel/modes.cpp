@@ -59,7 +59,17 @@ const ParamRow &paramRow(int mode) {
 
 } // namespace
 
+// Under a client's lock a running sweep stays on, and so does FM mode, which shows it.
+bool MainWindow::keepSweepShown(QPushButton *modeKey, bool checked) {
+    if (panelMode != Fm || !paramButtons[5]->isChecked() || !controlLocked())
+        return false;
+    modeKey->setChecked(!checked);
+    return true;
+}
+
 void MainWindow::on_pushButton_Delta_clicked(bool checked) {
+    if (keepSweepShown(ui->pushButton_Delta, checked))
+        return;
     if (checked)
         enterMode(Delta);
     else
@@ -67,6 +77,8 @@ void MainWindow::on_pushButton_Delta_clicked(bool checked) {
 }
 
 void MainWindow::on_pushButton_AM_clicked(bool checked) {
+    if (keepSweepShown(ui->pushButton_AM, checked))
+        return;
     if (checked)
         enterMode(Am);
     else
@@ -74,6 +86,8 @@ void MainWindow::on_pushButton_AM_clicked(bool checked) {
 }
 
 void MainWindow::on_pushButton_FM_clicked(bool checked) {
+    if (keepSweepShown(ui->pushButton_FM, checked))
+        return;
     if (checked)
         enterMode(Fm);
     else

@@ -300,6 +300,10 @@ class RemoteTest(unittest.TestCase):
         self.assertEqual(send("*IDN?", models=()).returncode, 2)
         usage = subprocess.run([RFGEN, "serve", "--all", "--device", "ttyACM0"], capture_output=True)
         self.assertEqual(usage.returncode, 2)
+        absent = subprocess.run([RFGEN, "serve", "--all", "--bind", "192.0.2.1"], capture_output=True,
+                                text=True, timeout=60)  # an address this machine does not have
+        self.assertEqual((absent.returncode, absent.stderr.split(":")[0]), (1, "rfgen"))
+        self.assertIn("cannot listen on 192.0.2.1", absent.stderr)
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -359,10 +359,15 @@ private slots:
     void remoteClientControlsThePanel() {
         auto window = rig.open(quendt);
         QVERIFY(window);
-        QVERIFY(Rig::press(*window, "RF"));
+        for (const QString &key :
+             QStringLiteral("RF FM P2 3 0 U2 OK P3 4 0 U2 OK P1 1 U2 OK P4 1 0 "
+                            "U2 OK P6") // the output on, a sweep running
+                 .split(' '))
+            QVERIFY(Rig::press(*window, key));
         menuAction(*window, "ППРЧ")->trigger();
         menuAction(*window, "Сохранение уровня ослабления")->trigger();
         const quint16 tcpPort = Rig::freeTcpPort();
+        QTcpSocket elsewhere; // from an address of this computer's that is not loopback's own
         for (bool loopback : {false, true}) { // this computer only from while it serves
             Rig::openRemoteWindow(*window);
             QWidget *remote = Rig::remoteWindow(*window);
@@ -373,10 +378,13 @@ private slots:
             boxes[1]->setChecked(loopback);
             QTest::mouseClick(remote->findChild<QPushButton *>(), Qt::LeftButton);
             QVERIFY(!remote->isVisible());
-            QTcpSocket elsewhere; // an address of this computer's that is not loopback's own
-            elsewhere.connectToHost(QHostAddress("127.0.0.2"), tcpPort);
-            QCOMPARE(elsewhere.waitForConnected(5000), !loopback);
+            if (!loopback)
+                elsewhere.connectToHost(QHostAddress("127.0.0.2"), tcpPort);
+            QVERIFY(loopback || elsewhere.waitForConnected(5000));
         }
+        QTRY_COMPARE(elsewhere.state(), QAbstractSocket::UnconnectedState); // let go at the switch
+        elsewhere.connectToHost(QHostAddress("127.0.0.2"), tcpPort);
+        QVERIFY(!elsewhere.waitForConnected(5000));
         QWidget *remote = Rig::remoteWindow(*window);
         QLabel *indicator = Rig::ui(*window).label_netControl;
         QTRY_VERIFY(!indicator->isVisibleTo(window.get()));
@@ -395,8 +403,12 @@ private slots:
         QCOMPARE(Rig::lockNotice(*window)->text(), "Управление заблокировано клиентом 127.0.0.1:" +
                                                        QString::number(client.localPort()));
         rig.instrument(quendt).clearReceivedLines();
-        for (const char *key : {"P1", "5", "U2", "OK", "Right", "P3", "3", "OK", "RF", "RF"})
+        for (const char *key : {"FM", "P6", "P1", "5", "U2", "OK", "Right", "P3", "3", "OK", "RF",
+                                "RF"}) // the sweep and FM mode stay; RF off goes, RF on not
             QVERIFY(Rig::press(*window, key));
+        QVERIFY(Rig::ui(*window).pushButton_FM->isChecked() &&
+                Rig::ui(*window).pushButton_Param6->isChecked());
+        QCOMPARE(rig.instrument(quendt).setting("FM:STAT?"), "1");
         menuAction(*window, "ЛЧМ вниз")->trigger();
         menuAction(*window, "Сохранение уровня амплитуды")->trigger();
         QVERIFY(Rig::settle(*window));
