@@ -359,6 +359,7 @@ private slots:
     void remoteClientControlsThePanel() {
         auto window = rig.open(quendt);
         QVERIFY(window);
+        ModalBoxCloser boxes; // a server that cannot start says so in a modal box
         for (const QString &key :
              QStringLiteral("RF FM P2 3 0 U2 OK P3 4 0 U2 OK P1 1 U2 OK P4 1 0 "
                             "U2 OK P6") // the output on, a sweep running
@@ -427,6 +428,7 @@ private slots:
         QCOMPARE(rig.instrument(quendt).frequency(), 300e6);
         client.disconnectFromHost();
         QTRY_VERIFY(!indicator->isVisibleTo(window.get()));
+        QCOMPARE(boxes.texts, QStringList());
     }
 
     // The journal records the panel's and a client's lines. Its script, run by
