@@ -265,6 +265,8 @@ class RemoteTest(unittest.TestCase):
             "s.sendall(b'SYST:LOCK:REQ?\\n'); print(s.recv(9).decode(), flush=True); time.sleep(600)"],
             stdout=subprocess.PIPE, text=True)
         self.assertEqual(killed.stdout.readline().strip(), "1")
+        self.assertTrue(served_clients(served.port))  # another client comes and goes: the lock stays
+        self.assertEqual(ask(b, b"*OPC?"), b"1")  # by its answer the server has seen that one go
         self.assertEqual(ask(b, b"FREQ 4e8;SYST:ERR?"), b'-203,"Command protected"')
         killed.kill()
         until(lambda: ask(b, b"SYST:LOCK:OWN?") == b'"NONE"', "the lock given back")
