@@ -168,12 +168,13 @@ class RemoteTest(unittest.TestCase):
         self.assertEqual(served.stop(), (0, "ok 0"))
 
     def test_serve_all(self):
-        served = Served(self, "orvex", "pylar", serve="--all --journal {journal}")
+        served = Served(self, "orvex", "pylar", serve="--all --journal {journal} --allow 127.0.0.1/32")
         names = [served.ctl(f"port {i}").split()[1] for i in (0, 1)]
         port = {name: served.port + i for i, name in enumerate(sorted(names))}
         [served.line(f"listening on {port[n]} for {n} {m}") for n, m in zip(names, ("Orvex", "Pylar"))]
         orvex, pylar = (served.session(port[name]) for name in names)
         self.assertEqual([orvex.query("*IDN?")[:6], pylar.query("*IDN?")[:6]], ["ORVEX,", "PYLAR,"])
+        self.assertEqual(ask(raw(port[names[1]], "127.0.0.2"), b"*IDN?"), b"")  # each bridge's --allow
         self.assertEqual(served.ctl("silent 0 on"), "ok")
         with raw(port[names[0]]) as stalled, stalled.makefile("rb", buffering=0) as replies:
             stalled.sendall(b"FREQ?\n" * 8)
@@ -302,7 +303,8 @@ class RemoteTest(unittest.TestCase):
         self.assertEqual(send("*IDN?", models=()).returncode, 2)
         usage = subprocess.run([RFGEN, "serve", "--all", "--device", "ttyACM0"], capture_output=True)
         self.assertEqual(usage.returncode, 2)
-        absent = subprocess.run([RFGEN, "serve", "--all", "--bind", "192.0.2.1"], capture_output=True,
+        absent = subprocess.run([RFGEN, "serve", "--all", "--bind", "192.0.2.1", "--allow", "::/0"],
+                                capture_output=True,
                                 text=True, timeout=60)  # an address this machine does not have
         self.assertEqual((absent.returncode, absent.stderr.split(":")[0]), (1, "rfgen"))
         self.assertIn("cannot listen on 192.0.2.1", absent.stderr)
