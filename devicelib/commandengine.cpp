@@ -25,8 +25,7 @@ CommandEngine::~CommandEngine() {
 }
 
 bool CommandEngine::holdsLock() const {
-    return generator && generator->controlLock().isHeld() &&
-           !generator->controlLock().isHeldByOtherThan(this);
+    return generator && generator->controlLock().isHeldBy(this);
 }
 
 void CommandEngine::releaseLock() {

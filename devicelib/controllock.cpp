@@ -13,7 +13,7 @@ bool ControlLock::request(const void *owner, const QString &ownerName) {
 }
 
 bool ControlLock::release(const void *owner) {
-    if (depth == 0 || holder != owner)
+    if (!isHeldBy(owner))
         return false;
     if (--depth == 0)
         breakLock();
@@ -21,7 +21,7 @@ bool ControlLock::release(const void *owner) {
 }
 
 void ControlLock::releaseAllOf(const void *owner) {
-    if (depth > 0 && holder == owner)
+    if (isHeldBy(owner))
         breakLock();
 }
 

@@ -22,6 +22,7 @@ public:
     // Ends the lock whoever holds it: the operator frees the instrument.
     void breakLock();
     bool isHeld() const { return depth > 0; }
+    bool isHeldBy(const void *owner) const { return depth > 0 && holder == owner; }
     bool isHeldByOtherThan(const void *asker) const { return depth > 0 && holder != asker; }
     // "ADDRESS:PORT" of the holder, empty when none.
     QString holderName() const { return name; }

@@ -49,17 +49,16 @@ void keepAlive(QTcpSocket &socket) {
 
 struct Client {
     QPointer<QTcpSocket> socket;
+    QString address; // "ADDRESS:PORT", what the command journal and the lock name it by
     CommandEngine engine;
     QByteArray pending;
     bool discarding = false;
     bool scheduled = false;
     bool serving = false;
     bool leaving = false; // hung up: its last lines are still served
-    QString address;      // "ADDRESS:PORT", what the command journal names it by
     QElapsedTimer heard;  // since the client last sent anything
 
-    Client(QTcpSocket *s, Generator *g)
-        : socket(s), engine(g, addressOf(*s)), address(addressOf(*s)) {
+    Client(QTcpSocket *s, Generator *g) : socket(s), address(addressOf(*s)), engine(g, address) {
         heard.start();
     }
 

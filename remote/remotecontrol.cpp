@@ -57,8 +57,8 @@ void MainWindow::buildNetConfigWindow() {
     layout->addWidget(portLabel, 1, 1);
     layout->addWidget(tcpPortEdit, 1, 2);
     layout->addWidget(serverCheckBox, 2, 2);
-    layout->addWidget(saveButton, 4, 2);
     layout->addWidget(loopbackCheckBox, 3, 2);
+    layout->addWidget(saveButton, 4, 2);
     layout->addWidget(unlockButton, 5, 2);
     netConfigWindow->setLayout(layout);
     // Parentless, so it goes when the panel goes.

@@ -261,9 +261,10 @@ class RemoteTest(unittest.TestCase):
                 (a, b"SYST:LOCK:REL;SYST:ERR?", b'-221,"Settings conflict"'),
                 (b, b"FREQ 2e8;FREQ?", b"200000000")):
             self.assertEqual(ask(client, line), reply, line)
-        killed = subprocess.Popen(["/usr/bin/python3", "-c", f"import socket, time\n"
+        killed = subprocess.Popen(["/usr/bin/python3", "-c", "import socket\n"
             f"s = socket.create_connection(('127.0.0.1', {served.port}))\n"
-            "s.sendall(b'SYST:LOCK:REQ?\\n'); print(s.recv(9).decode(), flush=True); time.sleep(600)"],
+            "s.sendall(b'SYST:LOCK:REQ?\\n'); print(s.recv(9).decode(), flush=True)\n"
+            "s.recv(1)  # held until killed"],
             stdout=subprocess.PIPE, text=True)
         self.assertEqual(killed.stdout.readline().strip(), "1")
         self.assertTrue(served_clients(served.port))  # another client comes and goes: the lock stays
