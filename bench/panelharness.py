@@ -13,7 +13,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 BUILD = os.path.abspath(os.environ.get("RFGEN_BUILD_DIR", os.path.join(HERE, "..", "build")))
 PANEL = os.path.join(BUILD, "app", "rfpanel")
 TESTBED = os.path.join(BUILD, "sim", "rfgen-testbed")
-RFGEN = os.path.join(BUILD, "devicelib", "rfgen")
+RFGEN = os.path.join(BUILD, "rfgen", "rfgen")
 FLOOR = os.path.join(BUILD, "bench", "floor_window")
 
 TITLE_BASE = "Генератор "

@@ -28,6 +28,10 @@ bool CommandEngine::holdsLock() const {
     return generator && generator->controlLock().isHeldBy(this);
 }
 
+bool CommandEngine::requestLock() {
+    return generator && generator->controlLock().request(this, client);
+}
+
 void CommandEngine::releaseLock() {
     if (generator)
         generator->controlLock().releaseAllOf(this);
@@ -124,7 +128,7 @@ void CommandEngine::runLock(const scpi::Command &command, QList<QByteArray> &fie
     ControlLock &lock = generator->controlLock();
     switch (command.header) {
     case Header::LockRequest:
-        fields.append(lock.request(this, client) ? "1" : "0");
+        fields.append(requestLock() ? "1" : "0");
         break;
     case Header::LockRelease:
         if (!lock.release(this))

@@ -28,6 +28,8 @@ public:
     // no query.
     QByteArray execute(const QByteArray &line);
     scpi::ErrorQueue &errors() { return queue; }
+    // The instrument's lock for this client, as SYST:LOCK:REQ? takes it.
+    bool requestLock();
     // Gives back the instrument's lock, if this client holds it (it left).
     void releaseLock();
     bool holdsLock() const;

@@ -4,7 +4,7 @@ import os, random, shutil, signal, socket, struct, subprocess, tempfile, threadi
 import pathlib, pyvisa
 
 BUILD = os.environ.get("RFGEN_BUILD_DIR", os.path.join(os.path.dirname(__file__), "..", "build"))
-RFGEN, TESTBED = f"{BUILD}/devicelib/rfgen", f"{BUILD}/sim/rfgen-testbed"
+RFGEN, TESTBED = f"{BUILD}/rfgen/rfgen", f"{BUILD}/sim/rfgen-testbed"
 RESET_ON_CLOSE = (socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))  # setsockopt
 
 def until(condition, what, deadline_s=20):

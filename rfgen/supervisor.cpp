@@ -1,7 +1,10 @@
 #include "supervisor.h"
 
 #include "models.h"
+#include "portmap.h"
 #include "probe.h"
+#include "vxi11.h"
+#include "vxi11server.h"
 
 #include <QCoreApplication>
 
@@ -46,6 +49,8 @@ Supervisor::Supervisor(const Settings &settings) : settings(settings) {
     connect(&scanTimer, &QTimer::timeout, this, [this] { scan(); });
 }
 
+Supervisor::~Supervisor() = default;
+
 void Supervisor::start() {
     if (!settings.journal.isEmpty()) {
         journal.setFileName(settings.journal);
@@ -55,6 +60,8 @@ void Supervisor::start() {
             return QCoreApplication::exit(1);
         }
     }
+    if (settings.vxi11 && !startVxi11())
+        return QCoreApplication::exit(1);
     scan();
     if (bridges.empty())
         say("no instrument found yet, serving each one as it appears");
@@ -63,6 +70,9 @@ void Supervisor::start() {
 
 void Supervisor::stop() {
     stopping = true;
+    if (registered)
+        portmap::unregister(vxi11::coreProgram, vxi11::version);
+    registered = false;
     scanTimer.stop();
     if (bridges.empty())
         return QCoreApplication::exit(0);
@@ -139,6 +149,9 @@ void Supervisor::launch(const QString &port, int model) {
         return say("no TCP port left for " + port);
     QStringList arguments{"serve", "--device", port, "--port", QString::number(tcpPort)};
     arguments << settings.accessArguments;
+    if (vxi11)
+        arguments << "--vxi11-relay" << relayDir.filePath(vxi11Name(tcpPort)) << "--vxi11-abort"
+                  << QString::number(vxi11->abortPort());
     if (journal.isOpen())
         arguments << "--journal"
                   << "-"; // lines come through here, to be marked with the port
@@ -177,8 +190,10 @@ void Supervisor::relay(const QString &port) {
         const QByteArray line = bridge.process->readLine();
         if (line.startsWith("listening on ")) {
             bridge.listening = true;
-            std::printf("listening on %d for %s %s\n", bridge.tcpPort, qPrintable(port),
-                        qPrintable(bridge.model));
+            const QString resource =
+                vxi11 ? ' ' + visaResource(settings.access, vxi11Name(bridge.tcpPort)) : QString();
+            std::printf("listening on %d for %s %s%s\n", bridge.tcpPort, qPrintable(port),
+                        qPrintable(bridge.model), qPrintable(resource));
             std::fflush(stdout);
         } else if (journal.isOpen() &&
                    (journal.write(port.toUtf8() + '\t' + line) < 0 || !journal.flush())) {
@@ -208,6 +223,48 @@ void Supervisor::ended(const QString &port, int exitCode, QProcess::ExitStatus s
                 .arg(bridge.tcpPort));
     } else
         say(QStringLiteral("the bridge for %1 ended, starting it again").arg(port));
+}
+
+} // namespace rfgen
+
+namespace rfgen {
+
+bool Supervisor::startVxi11() {
+    vxi11 = std::make_unique<Vxi11Server>(
+        [this](const QString &device) { return vxi11Target(device); });
+    connect(vxi11.get(), &Vxi11Server::refused, this, [](const QString &client) {
+        say("closed the connection of " + client + ": not an allowed network");
+    });
+    if (!relayDir.isValid() || !vxi11->listen(settings.access)) {
+        say("cannot serve VXI-11: " + vxi11->errorString());
+        return false;
+    }
+    switch (portmap::registerTcp(vxi11::coreProgram, vxi11::version, vxi11->corePort())) {
+    case portmap::Outcome::Registered:
+        registered = true;
+        break;
+    case portmap::Outcome::NoPortmapper:
+        say("no portmapper is running, so VXI-11 clients cannot find this service; install "
+            "rpcbind (apt install rpcbind) and start it. Serving the raw sockets.");
+        break;
+    case portmap::Outcome::Taken:
+        say("another VXI-11 service is registered with rpcbind on this machine; VXI-11 clients "
+            "reach that one. Serving the raw sockets.");
+        break;
+    }
+    return true;
+}
+
+// instK is the instrument on TCP port N+K, while its bridge listens.
+QString Supervisor::vxi11Name(int tcpPort) const {
+    return QStringLiteral("inst%1").arg(tcpPort - settings.firstTcpPort);
+}
+
+Vxi11Target Supervisor::vxi11Target(const QString &device) const {
+    for (const auto &[port, bridge] : bridges)
+        if (bridge.listening && !bridge.leaving && vxi11Name(bridge.tcpPort) == device)
+            return {nullptr, relayDir.filePath(device)};
+    return {};
 }
 
 } // namespace rfgen

@@ -12,10 +12,6 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <vector>
 
@@ -27,24 +23,6 @@ constexpr int maxLineBytes = 1024;
 // A client that does not read its replies is dropped before it costs memory.
 constexpr qint64 maxPendingReplyBytes = 1 << 20;
 constexpr qint64 socketReadBuffer = 64 * 1024;
-// A crashed host's connection is found dead after about 90 s of silence.
-constexpr int keepAliveIdleS = 60, keepAliveIntervalS = 10, keepAliveProbes = 3;
-
-// IPv4 clients of a dual-stack listener appear as ::ffff:a.b.c.d.
-QHostAddress plainAddress(const QHostAddress &address) {
-    bool v4 = false;
-    const quint32 ipv4 = address.toIPv4Address(&v4);
-    return v4 ? QHostAddress(ipv4) : address;
-}
-
-void keepAlive(QTcpSocket &socket) {
-    socket.setSocketOption(QAbstractSocket::KeepAliveOption, 1);
-    const int fd = int(socket.socketDescriptor());
-    for (auto [option, value] : {std::pair{TCP_KEEPIDLE, keepAliveIdleS},
-                                 {TCP_KEEPINTVL, keepAliveIntervalS},
-                                 {TCP_KEEPCNT, keepAliveProbes}})
-        ::setsockopt(fd, IPPROTO_TCP, option, &value, sizeof value);
-}
 } // namespace
 
 struct Client {
@@ -87,18 +65,6 @@ static void retire(std::vector<std::unique_ptr<QTcpServer>> &listeners) {
         listener.release()->deleteLater();
     }
     listeners.clear();
-}
-
-static QList<QHostAddress> addressesToListenOn(const AccessRules &rules) {
-    return rules.listenAddresses.isEmpty() ? QList<QHostAddress>{QHostAddress::Any}
-                                           : rules.listenAddresses;
-}
-
-// A machine without IPv6 has no ::1: loopback-only serving goes on with 127.0.0.1.
-static bool mayBeMissing(const QHostAddress &address, const QTcpServer &listener) {
-    return address == QHostAddress::LocalHostIPv6 &&
-           (listener.serverError() == QAbstractSocket::SocketAddressNotAvailableError ||
-            listener.serverError() == QAbstractSocket::UnsupportedSocketOperationError);
 }
 
 RemoteServer::RemoteServer(Generator *generator) : d(std::make_unique<Private>()) {
@@ -198,7 +164,7 @@ void RemoteServer::acceptClients(QTcpServer *listener) {
         socket->setParent(this); // clients stay when the listener moves to another port
         socket->setReadBufferSize(socketReadBuffer);
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1); // replies go out at once
-        keepAlive(*socket);
+        keepAlive(socket->socketDescriptor());
         auto client = std::make_shared<Client>(socket, d->generator);
         d->clients.push_back(client);
         std::weak_ptr<Client> weak = client;
@@ -224,10 +190,7 @@ void RemoteServer::acceptClients(QTcpServer *listener) {
 // A client from outside the allowed networks is refused, and said so once per address.
 bool RemoteServer::admitted(const QTcpSocket &socket) {
     const QHostAddress peer = plainAddress(socket.peerAddress());
-    for (const auto &network : d->rules.allowedNetworks)
-        if (peer.isInSubnet(network))
-            return true;
-    if (d->rules.allowedNetworks.isEmpty())
+    if (isAllowed(d->rules, peer))
         return true;
     if (!d->refusedHosts.contains(peer.toString())) {
         d->refusedHosts.insert(peer.toString());
@@ -370,20 +333,26 @@ bool RemoteServer::nextLine(Client &client, QByteArray &line) {
     }
 }
 
-void RemoteServer::handleLine(Client &client, const QByteArray &line) {
+QByteArray runClientLine(Generator *generator, CommandEngine &engine, const QString &client,
+                         const QByteArray &line) {
     if (line.size() > maxLineBytes) {
-        client.engine.errors().push(scpi::TooMuchData);
-        return;
+        engine.errors().push(scpi::TooMuchData);
+        return QByteArray();
     }
     if (!scpi::isPrintableAscii(line)) {
-        client.engine.errors().push(scpi::CommandError);
-        return;
+        engine.errors().push(scpi::CommandError);
+        return QByteArray();
     }
-    const QPointer<Generator> generator(d->generator);
-    generator->setExchangeOrigin(Exchange::Origin::Client, client.address);
-    const QByteArray reply = client.engine.execute(line);
-    if (generator)
-        generator->setExchangeOrigin(Exchange::Origin::Panel);
+    const QPointer<Generator> driver(generator);
+    driver->setExchangeOrigin(Exchange::Origin::Client, client);
+    const QByteArray reply = engine.execute(line);
+    if (driver)
+        driver->setExchangeOrigin(Exchange::Origin::Panel);
+    return reply;
+}
+
+void RemoteServer::handleLine(Client &client, const QByteArray &line) {
+    const QByteArray reply = runClientLine(d->generator, client.engine, client.address, line);
     if (!reply.isNull() && client.socket && !client.leaving)
         client.socket->write(reply + '\n');
 }

@@ -5,13 +5,19 @@
 #include <QProcess>
 #include <QSet>
 #include <QString>
+#include <QTemporaryDir>
 #include <QTimer>
 
+#include "access.h"
+
 #include <map>
+#include <memory>
 
 namespace rfgen {
 struct ProbeResult;
-}
+class Vxi11Server;
+struct Vxi11Target;
+} // namespace rfgen
 
 namespace rfgen {
 
@@ -27,9 +33,12 @@ public:
         int firstTcpPort = 5025;
         QString journal;             // empty: none
         QStringList accessArguments; // --bind, --allow, --idle for every bridge
+        AccessRules access;
+        bool vxi11 = false; // one VXI-11 service, instK relayed to the bridge on port N+K
     };
 
     explicit Supervisor(const Settings &settings);
+    ~Supervisor() override;
     void start();
     // Every bridge switches its output off and ends; then the process exits 0.
     void stop();
@@ -52,8 +61,14 @@ private:
     int tcpPortFor(const QString &port);
     void relay(const QString &port);
     void ended(const QString &port, int exitCode, QProcess::ExitStatus status);
+    bool startVxi11();
+    Vxi11Target vxi11Target(const QString &device) const;
+    QString vxi11Name(int tcpPort) const;
 
     Settings settings;
+    QTemporaryDir relayDir; // the bridges' VXI-11 sockets, this user's alone
+    std::unique_ptr<Vxi11Server> vxi11;
+    bool registered = false;
     QTimer scanTimer;
     QFile journal;
     bool stopping = false;

@@ -1,9 +1,8 @@
 #pragma once
 
-#include <QHostAddress>
-#include <QList>
+#include "access.h"
+
 #include <QObject>
-#include <QPair>
 
 #include <memory>
 
@@ -13,16 +12,14 @@ class QTcpSocket;
 
 namespace rfgen {
 
+class CommandEngine;
 struct Client;
 
-// Where the server listens and whom it serves.
-struct AccessRules {
-    QList<QHostAddress> listenAddresses;             // empty: every interface
-    QList<QPair<QHostAddress, int>> allowedNetworks; // empty: every client
-    // At the client limit a newcomer takes the place of the connection idle
-    // the longest, if that one has been idle this long and holds no lock.
-    int idleSeconds = 30;
-};
+// Runs a remote client's line as the raw socket and VXI-11 both do: too long
+// or not printable ASCII is refused, and the journal names the client.
+// Returns the reply, or a null array when there is none.
+QByteArray runClientLine(Generator *generator, CommandEngine &engine, const QString &client,
+                         const QByteArray &line);
 
 // Listens for remote-control clients and runs their lines through the
 // command engine of the generator it belongs to.

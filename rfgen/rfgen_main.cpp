@@ -4,12 +4,17 @@
 #include "generator.h"
 #include "journal.h"
 #include "models.h"
+#include "portmap.h"
 #include "probe.h"
 #include "remoteserver.h"
 #include "supervisor.h"
+#include "vxi11.h"
+#include "vxi11server.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
+#include <QHostInfo>
 #include <QSerialPort>
 #include <QSocketNotifier>
 #include <QTcpServer>
@@ -27,8 +32,8 @@ namespace {
 
 const char usageText[] =
     "Usage: rfgen list\n"
-    "       rfgen serve [--port N] [--device PORT] [--journal FILE] [ACCESS...]\n"
-    "       rfgen serve --all [--port N] [--journal FILE] [ACCESS...]\n"
+    "       rfgen serve [--port N] [--device PORT] [--journal FILE] [--vxi11] [ACCESS...]\n"
+    "       rfgen serve --all [--port N] [--journal FILE] [--vxi11] [ACCESS...]\n"
     "       rfgen send [--device PORT] COMMAND...\n"
     "\n"
     "  list    probe every serial port and print PORT<TAB>MODEL<TAB>IDN\n"
@@ -40,6 +45,9 @@ const char usageText[] =
     "          serve every instrument found, now or plugged in later, each on a\n"
     "          TCP port of its own from N upwards (\"listening on N for PORT\n"
     "          MODEL\"); journal lines begin with the instrument's port\n"
+    "  --vxi11 also serve VXI-11 (TCPIP::HOST::instK::INSTR), registered with\n"
+    "          rpcbind: the instrument is inst0, under --all the one on TCP port\n"
+    "          N+K is instK\n"
     "  send    run each COMMAND line on the instrument, print query replies;\n"
     "          errors go to standard error (exit 1), no instrument: exit 2\n"
     "\n"
@@ -68,6 +76,11 @@ struct Options {
     QStringList commands;
     AccessRules access;
     QStringList accessArguments; // passed on to the bridges of --all
+    bool vxi11 = false;
+    // A bridge of --all: VXI-11 links come relayed over this local socket,
+    // named for the device, and create_link announces the relay's abort port.
+    QString vxi11Relay;
+    int vxi11AbortPort = 0;
 };
 
 // --bind, --allow and --idle with their value; false with the problem.
@@ -105,8 +118,16 @@ QStringList expandArguments(const QStringList &args) {
 
 bool takeOption(const QStringList &args, int &i, Options &options, QString &problem) {
     const QString arg = args.at(i);
-    if (arg == "--all" && options.verb == "serve") {
-        options.all = true;
+    if ((arg == "--all" || arg == "--vxi11") && options.verb == "serve") {
+        (arg == "--all" ? options.all : options.vxi11) = true;
+        return true;
+    }
+    if ((arg == "--vxi11-relay" || arg == "--vxi11-abort") && options.verb == "serve" &&
+        i + 1 < args.size()) {
+        if (arg == "--vxi11-relay")
+            options.vxi11Relay = args.at(++i);
+        else
+            options.vxi11AbortPort = args.at(++i).toInt();
         return true;
     }
     const bool accessOption = arg == "--bind" || arg == "--allow" || arg == "--idle";
@@ -261,6 +282,24 @@ int runSend(const Options &options) {
 
 int signalPipe[2] = {-1, -1};
 
+// Told once: without rpcbind, VXI-11 clients cannot find the service.
+bool registerVxi11(quint16 port) {
+    switch (portmap::registerTcp(vxi11::coreProgram, vxi11::version, port)) {
+    case portmap::Outcome::Registered:
+        return true;
+    case portmap::Outcome::NoPortmapper:
+        std::fprintf(stderr, "rfgen: no portmapper is running, so VXI-11 clients cannot find this "
+                             "service; install rpcbind (apt install rpcbind) and start it. "
+                             "Serving the raw socket.\n");
+        return false;
+    case portmap::Outcome::Taken:
+        std::fprintf(stderr, "rfgen: another VXI-11 service is registered with rpcbind on this "
+                             "machine; VXI-11 clients reach that one. Serving the raw socket.\n");
+        return false;
+    }
+    return false;
+}
+
 void onSignal(int) {
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
@@ -306,6 +345,8 @@ public:
                 std::fprintf(stderr, "rfgen: could not switch the RF output off\n");
             driver->stopServer();
         }
+        if (registered)
+            portmap::unregister(vxi11::coreProgram, vxi11::version);
         QCoreApplication::exit(0);
     }
 
@@ -314,6 +355,8 @@ private:
     QTimer retry;
     QFile journal;
     std::unique_ptr<Generator> driver;
+    std::unique_ptr<Vxi11Server> vxi11;
+    bool registered = false;
     bool announced = false;
     QString lastProblem;
 
@@ -340,6 +383,32 @@ private:
         tell(QStringLiteral("serving %1 on %2").arg(modelName(model), port.portName()));
         if (!driver->isServerListening())
             startServer();
+    }
+
+    // inst0, or the name the relay's socket has under --all.
+    QString vxi11Name() const {
+        return options.vxi11Relay.isEmpty() ? QStringLiteral("inst0")
+                                            : QFileInfo(options.vxi11Relay).fileName();
+    }
+
+    bool startVxi11() {
+        vxi11 = std::make_unique<Vxi11Server>([this](const QString &device) {
+            return device == vxi11Name() ? Vxi11Target{driver.get(), {}} : Vxi11Target{};
+        });
+        QObject::connect(vxi11.get(), &Vxi11Server::refused, this, [](const QString &client) {
+            std::fprintf(stderr, "rfgen: closed the connection of %s: not an allowed network\n",
+                         qPrintable(client));
+        });
+        const bool listening =
+            options.vxi11Relay.isEmpty()
+                ? vxi11->listen(options.access)
+                : vxi11->listenLocal(options.vxi11Relay, quint16(options.vxi11AbortPort));
+        if (!listening)
+            std::fprintf(stderr, "rfgen: cannot serve VXI-11: %s\n",
+                         qPrintable(vxi11->errorString()));
+        else if (options.vxi11)
+            registered = registerVxi11(vxi11->corePort());
+        return listening;
     }
 
     std::unique_ptr<Generator> newDriver(int model, QSerialPortInfo &port) {
@@ -380,7 +449,13 @@ private:
             QCoreApplication::exit(1);
             return;
         }
-        if (!announced)
+        if ((options.vxi11 || !options.vxi11Relay.isEmpty()) && !vxi11 && !startVxi11() &&
+            options.vxi11)
+            return QCoreApplication::exit(1);
+        if (!announced && options.vxi11)
+            std::printf("listening on %d %s\n", options.tcpPort,
+                        qPrintable(visaResource(options.access, vxi11Name())));
+        else if (!announced)
             std::printf("listening on %d\n", options.tcpPort);
         std::fflush(stdout);
         announced = true;
@@ -425,7 +500,8 @@ int runServe(const Options &options) {
         return 1;
     if (options.all) {
         Supervisor supervisor({QCoreApplication::applicationFilePath(), options.tcpPort,
-                               options.journal, options.accessArguments});
+                               options.journal, options.accessArguments, options.access,
+                               options.vxi11});
         return runUntilSignalled(supervisor);
     }
     Bridge bridge(options);
