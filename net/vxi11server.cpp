@@ -128,6 +128,10 @@ int Vxi11Server::linkCount() const {
     return int(d->links.size());
 }
 
+int Vxi11Server::connectionCount() const {
+    return int(d->connections.size());
+}
+
 // Both channels listen on the same port at every address, the port of the first.
 bool Vxi11Server::listen(const AccessRules &rules) {
     d->rules = rules;

@@ -43,6 +43,7 @@ public:
     quint16 corePort() const;
     quint16 abortPort() const;
     int linkCount() const;
+    int connectionCount() const;
     QString errorString() const { return lastError; }
 
 signals:
