@@ -1,0 +1,147 @@
+#!/usr/bin/python3
+"""VXI-11 clients from Debian (pyvisa-py, lxi-tools, tshark) against `rfgen serve --vxi11`.
+Runs inside tests/netns.sh: its own network, /run and rpcbind."""
+import os, pathlib, socket, struct, subprocess, sys, tempfile, threading, unittest
+import pyvisa
+sys.path.insert(0, os.path.dirname(__file__))
+from test_remote import Served, ask, raw, until
+
+CORE = 0x0607AF
+RESOURCE = "TCPIP::{}::inst{}::INSTR"
+LOCKED = pyvisa.constants.StatusCode.error_resource_locked
+
+def instr(n=0, host="127.0.0.1"):
+    return pyvisa.ResourceManager("@py").open_resource(RESOURCE.format(host, n), timeout=5000)
+
+def rpcbind():
+    process = subprocess.Popen(["rpcbind", "-f"])
+    until(lambda: subprocess.run(["rpcinfo", "-p", "127.0.0.1"], capture_output=True).returncode == 0,
+          "rpcbind")
+    return process
+
+def registered_port():  # the VXI-11 core channel's, 0 when none
+    table = subprocess.run(["rpcinfo", "-p", "127.0.0.1"], capture_output=True, text=True).stdout
+    return next((int(l.split()[3]) for l in table.splitlines()[1:] if int(l.split()[0]) == CORE), 0)
+
+class Capture:
+    """Every packet on lo into a pcap, for tshark to read (its own capture starts late)."""
+    def __init__(self, path):
+        self.path, self.packets, self.running = path, [], True
+        self.sock = socket.socket(socket.AF_PACKET, socket.SOCK_RAW, socket.htons(3))
+        self.sock.bind(("lo", 0))
+        self.sock.settimeout(0.2)
+        self.thread = threading.Thread(target=self.run, daemon=True)
+        self.thread.start()
+    def run(self):
+        while self.running:
+            try:
+                data, address = self.sock.recvfrom(65535)
+            except socket.timeout:
+                continue
+            if address[2] != socket.PACKET_OUTGOING:  # lo shows each packet twice
+                self.packets.append(data)
+    def save(self):
+        self.running = False
+        self.thread.join()
+        self.sock.close()
+        with open(self.path, "wb") as f:
+            f.write(struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, 1))
+            for p in self.packets:
+                f.write(struct.pack("<IIII", 0, 0, len(p), len(p)) + p)
+
+class Vxi11Test(unittest.TestCase):
+    def setUp(self):
+        self.rpcbind = rpcbind()
+        self.addCleanup(lambda: (self.rpcbind.kill(), self.rpcbind.wait()))
+
+    def test_one_bridge(self):
+        capture = Capture(tempfile.mktemp(suffix=".pcap"))
+        self.addCleanup(lambda: os.path.exists(capture.path) and os.unlink(capture.path))
+        served = Served(self, "orvex", serve="--vxi11")
+        self.assertRegex(served.line("listening on"), r"^listening on \d+ TCPIP::\S+::inst0::INSTR$")
+        first, second = instr(), instr()
+        self.assertEqual(first.query("*IDN?")[:6], "ORVEX,")
+        long_write = "".join(f"FREQ {1000000 + k}\n" for k in range(100)) + "FREQ 2.5e8;FREQ?"
+        self.assertGreater(len(long_write), 1024)  # comes in pieces of the link's maximum
+        self.assertEqual(first.query(long_write).strip(), "250000000")
+        first.chunk_size = 7  # a reply longer than the read's request size
+        self.assertEqual(first.query("*IDN?;FREQ?").strip().split(";")[1], "250000000")
+        first.chunk_size = 20 * 1024
+        first.write("FREQ 1e12")
+        self.assertEqual(first.read_stb() & 4, 4)  # an error waits in this link's queue
+        self.assertEqual(second.read_stb() & 4, 0)  # not in the other's
+        self.assertEqual(first.query("SYST:ERR?").strip(), '-222,"Data out of range"')
+        first.lock_excl()
+        with self.assertRaises(pyvisa.VisaIOError) as refused:
+            second.lock_excl(timeout=100)
+        self.assertEqual(refused.exception.error_code, LOCKED)
+        self.assertRaises(pyvisa.VisaIOError, second.write, "FREQ 3e8")  # locked: not carried out
+        first.unlock()
+        second.lock_excl(timeout=5000)
+        with raw(served.port) as client:  # the raw socket's lock is the same lock
+            self.assertEqual(ask(client, b"SYST:LOCK:REQ?;FREQ 4e8;SYST:ERR?"),
+                             b'0;-203,"Command protected"')
+            second.unlock()
+            self.assertEqual(ask(client, b"SYST:LOCK:REQ?"), b"1")
+            with self.assertRaises(pyvisa.VisaIOError):
+                first.lock_excl(timeout=100)
+        first.lock_excl(timeout=5000)  # freed when the raw client left
+        held = subprocess.Popen([sys.executable, "-c", "import pyvisa\n"
+            f"i = pyvisa.ResourceManager('@py').open_resource('{RESOURCE.format('127.0.0.1', 0)}')\n"
+            "i.lock_excl(timeout=20000); print('held', flush=True); input()"],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        first.unlock()
+        self.assertEqual(held.stdout.readline(), "held\n")
+        self.assertRaises(pyvisa.VisaIOError, second.lock_excl, timeout=100)
+        held.kill()
+        held.communicate()
+        second.lock_excl(timeout=20000)  # given back when its holder's process died
+        second.unlock()
+        lxi = subprocess.run(["lxi", "scpi", "-a", "127.0.0.1", "*IDN?"], capture_output=True,
+                             text=True, timeout=30)
+        self.assertEqual(lxi.stdout[:6], "ORVEX,")
+        for resource in (first, second):
+            resource.close()
+        self.assertNotEqual(registered_port(), 0)
+        self.assertEqual(served.stop(), (0, "ok 0"))
+        self.assertEqual(registered_port(), 0)  # unregistered at exit
+        capture.save()
+        def decoded(fields):  # packets that match; a filter tshark does not know fails
+            shown = subprocess.run(["tshark", "-n", "-r", capture.path, "-Y", fields],
+                                   capture_output=True, text=True)
+            self.assertEqual(shown.returncode, 0, shown.stderr)
+            return shown.stdout.count("\n")
+        self.assertEqual(decoded("_ws.malformed || _ws.expert.severity == error"), 0)
+        self.assertGreater(decoded("portmap.procedure_v2 == 3"), 0)  # GETPORT
+        self.assertGreater(decoded("vxi11_core.procedure_v1 == 12"), 0)  # device_read
+
+    def test_rack(self):
+        served = Served(self, "orvex", "pylar", serve="--all --vxi11 --allow 127.0.0.1/32 "
+                        "--allow 10.77.0.0/24")
+        [served.line(f"listening on {served.port + k} for ") for k in (0, 1)]
+        self.assertTrue(served.line(f"listening on {served.port + 1} for ").endswith("::inst1::INSTR\n"))
+        names = {instr(k).query("*IDN?")[:5] for k in (0, 1)}
+        self.assertEqual(names, {"ORVEX", "PYLAR"})
+        with self.assertRaisesRegex(Exception, "3"):  # device not accessible
+            instr(7)
+        discovered = subprocess.run(["lxi", "discover"], capture_output=True, text=True, timeout=60)
+        self.assertIn("on address 10.77.0.1", discovered.stdout)
+        with socket.create_connection(("127.0.0.1", registered_port()), 10, ("127.0.0.2", 0)) as c:
+            self.assertEqual(c.recv(1), b"")  # outside the allowed networks: closed unread
+        self.assertEqual(served.ctl("unplug 0"), "ok")
+        until(lambda: served.lines.count("listening on") == 0 and
+              "is gone" in pathlib.Path(served.errors).read_text(), "the unplug seen")
+        self.assertRaises(Exception, instr, 0)
+        self.assertEqual(served.stop()[0], 0)
+
+    def test_without_portmapper(self):
+        self.rpcbind.kill()
+        self.rpcbind.wait()
+        served = Served(self, "orvex", serve="--vxi11")
+        self.assertEqual(served.session().query("*IDN?")[:6], "ORVEX,")
+        with open(served.errors) as said:
+            self.assertEqual(said.read().count("no portmapper is running"), 1)
+        self.assertEqual(served.stop(), (0, "ok 0"))
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
