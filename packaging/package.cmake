@@ -20,9 +20,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON) # debug information stays in the build tree
 # Library dependencies come from dpkg-shlibdeps (libumockdev0 among them: the
 # testbed links it). umockdev-wrapper, which only the testbed starts, by its
-# path, is recommended: the panel and rfgen run without it.
+# path, is recommended: the panel and rfgen run without it. So is rpcbind:
+# VXI-11 clients find rfgen serve --vxi11 through it.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "umockdev")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "umockdev, rpcbind")
 # cpack installs what is built and does not rebuild the tree first; the test
 # that builds the package runs while other tests use the build tree.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)

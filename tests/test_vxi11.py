@@ -2,16 +2,26 @@
 """VXI-11 clients from Debian (pyvisa-py, lxi-tools, tshark) against `rfgen serve --vxi11`.
 Runs inside tests/netns.sh: its own network, /run and rpcbind."""
 import os, pathlib, socket, struct, subprocess, sys, tempfile, threading, unittest
+from concurrent.futures import ThreadPoolExecutor
 import pyvisa
+from pyvisa_py.protocols import vxi11
 sys.path.insert(0, os.path.dirname(__file__))
 from test_remote import Served, ask, raw, until
 
 CORE = 0x0607AF
 RESOURCE = "TCPIP::{}::inst{}::INSTR"
 LOCKED = pyvisa.constants.StatusCode.error_resource_locked
+WAITLOCK = 1
 
 def instr(n=0, host="127.0.0.1"):
     return pyvisa.ResourceManager("@py").open_resource(RESOURCE.format(host, n), timeout=5000)
+
+def takes_lock(resource):
+    try:
+        return resource.lock_excl() or True
+    except pyvisa.VisaIOError as refused:
+        assert refused.error_code == LOCKED, refused
+        return False
 
 def rpcbind():
     process = subprocess.Popen(["rpcbind", "-f"])
@@ -71,37 +81,41 @@ class Vxi11Test(unittest.TestCase):
         self.assertEqual(first.read_stb() & 4, 4)  # an error waits in this link's queue
         self.assertEqual(second.read_stb() & 4, 0)  # not in the other's
         self.assertEqual(first.query("SYST:ERR?").strip(), '-222,"Data out of range"')
-        first.lock_excl()
-        with self.assertRaises(pyvisa.VisaIOError) as refused:
-            second.lock_excl(timeout=100)
-        self.assertEqual(refused.exception.error_code, LOCKED)
+        self.assertEqual([takes_lock(first), takes_lock(first), takes_lock(second)], [True, True, False])
         self.assertRaises(pyvisa.VisaIOError, second.write, "FREQ 3e8")  # locked: not carried out
+        waiter, link = vxi11.CoreClient("127.0.0.1"), None
+        link = waiter.create_link(0, 0, 0, "inst0")[1]
+        self.assertEqual(waiter.device_lock(link, WAITLOCK, 100), 11)  # waited, still locked
+        waited = ThreadPoolExecutor().submit(waiter.device_lock, link, WAITLOCK, 60000)
         first.unlock()
-        second.lock_excl(timeout=5000)
+        self.assertEqual(waited.result(), 0)  # waited, then got it
+        self.assertEqual([waiter.device_unlock(link), waiter.device_unlock(link)], [0, 12])
+        self.assertTrue(takes_lock(second))
         with raw(served.port) as client:  # the raw socket's lock is the same lock
             self.assertEqual(ask(client, b"SYST:LOCK:REQ?;FREQ 4e8;SYST:ERR?"),
                              b'0;-203,"Command protected"')
             second.unlock()
             self.assertEqual(ask(client, b"SYST:LOCK:REQ?"), b"1")
-            with self.assertRaises(pyvisa.VisaIOError):
-                first.lock_excl(timeout=100)
-        first.lock_excl(timeout=5000)  # freed when the raw client left
+            self.assertFalse(takes_lock(first))
+        until(lambda: takes_lock(first), "the lock freed when the raw client left")
+        first.unlock()
         held = subprocess.Popen([sys.executable, "-c", "import pyvisa\n"
             f"i = pyvisa.ResourceManager('@py').open_resource('{RESOURCE.format('127.0.0.1', 0)}')\n"
-            "i.lock_excl(timeout=20000); print('held', flush=True); input()"],
+            "i.lock_excl(); print('held', flush=True); input()"],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-        first.unlock()
         self.assertEqual(held.stdout.readline(), "held\n")
-        self.assertRaises(pyvisa.VisaIOError, second.lock_excl, timeout=100)
+        self.assertFalse(takes_lock(second))
         held.kill()
         held.communicate()
-        second.lock_excl(timeout=20000)  # given back when its holder's process died
+        until(lambda: takes_lock(second), "the lock given back when its holder's process died")
         second.unlock()
         lxi = subprocess.run(["lxi", "scpi", "-a", "127.0.0.1", "*IDN?"], capture_output=True,
                              text=True, timeout=30)
         self.assertEqual(lxi.stdout[:6], "ORVEX,")
         for resource in (first, second):
             resource.close()
+        waiter.destroy_link(link)
+        waiter.close()
         self.assertNotEqual(registered_port(), 0)
         self.assertEqual(served.stop(), (0, "ok 0"))
         self.assertEqual(registered_port(), 0)  # unregistered at exit
