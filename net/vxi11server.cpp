@@ -199,7 +199,11 @@ void Vxi11Server::accept(QIODevice *stream, const QString &peer, bool abortChann
     connection->lockDeadline.setSingleShot(true);
     d->connections.push_back(connection);
     std::weak_ptr<Connection> weak = connection;
-    connect(stream, &QIODevice::readyRead, this, [this, weak] { schedule(weak.lock()); });
+    // A call is served as it arrives; more of the same client's wait a turn.
+    connect(stream, &QIODevice::readyRead, this, [this, weak] {
+        if (auto c = weak.lock(); c && !c->scheduled)
+            serve(c);
+    });
     const auto hungUp = [this, weak] {
         if (auto c = weak.lock()) {
             c->leaving = true;
@@ -253,8 +257,11 @@ void Vxi11Server::serve(const std::shared_ptr<Connection> &connection) {
         return connection->leaving || !connection->stream ? drop(connection) : void();
     }
     handle(connection, record);
-    if (std::find(d->connections.begin(), d->connections.end(), connection) != d->connections.end())
-        schedule(connection);
+    const bool more = connection->reader.bufferedBytes() > 0 || connection->leaving ||
+                      (connection->stream && connection->stream->bytesAvailable() > 0);
+    if (more &&
+        std::find(d->connections.begin(), d->connections.end(), connection) != d->connections.end())
+        schedule(connection); // the next call of a client that sent several
 }
 
 bool Vxi11Server::readName(Connection &connection) {
@@ -324,8 +331,11 @@ void Vxi11Server::handle(const std::shared_ptr<Connection> &connection, const QB
         connection->lockDeadline.stop();
         connection->lockWaitOver = false;
     }
-    if (connection->stream)
-        connection->stream->write(rpc::withRecordMark(reply));
+    if (!connection->stream)
+        return;
+    connection->stream->write(rpc::withRecordMark(reply));
+    if (auto *tcp = qobject_cast<QAbstractSocket *>(connection->stream.data()))
+        tcp->flush(); // out now, not on the event loop's next turn
 }
 
 // The call is taken up again when the lock changes hands, and answered
