@@ -147,6 +147,7 @@ class Vxi11Test(unittest.TestCase):
               "is gone" in pathlib.Path(served.errors).read_text(), "the unplug seen")
         self.assertRaises(Exception, instr, 0)
         self.assertEqual(served.stop()[0], 0)
+        self.assertEqual(registered_port(), 0)  # unregistered at exit
 
     def test_without_portmapper(self):
         self.rpcbind.kill()
