@@ -249,6 +249,8 @@ void Vxi11Server::serve(const std::shared_ptr<Connection> &connection) {
         return connection->leaving ? drop(connection) : void();
     QByteArray record;
     if (!connection->waiting.isEmpty()) {
+        if (connection->leaving)
+            return drop(connection); // nobody is left to answer
         if (!connection->lockWaitOver && !connection->lockChanged)
             return; // still waiting for the lock
         record = connection->waiting;

@@ -67,8 +67,10 @@ class Vxi11Test(unittest.TestCase):
     def test_one_bridge(self):
         capture = Capture(tempfile.mktemp(suffix=".pcap"))
         self.addCleanup(lambda: os.path.exists(capture.path) and os.unlink(capture.path))
-        served = Served(self, "orvex", serve="--vxi11")
-        self.assertRegex(served.line("listening on"), r"^listening on \d+ TCPIP::\S+::inst0::INSTR$")
+        served = Served(self, "orvex", serve="--vxi11 --bind 127.0.0.1")
+        self.assertRegex(served.line("listening on"), r"^listening on \d+ TCPIP::127.0.0.1::inst0::INSTR$")
+        self.assertRaises(ConnectionRefusedError, socket.create_connection,
+                          ("10.77.0.1", registered_port()))  # --bind holds for VXI-11 too
         first, second = instr(), instr()
         self.assertEqual(first.query("*IDN?")[:6], "ORVEX,")
         long_write = "".join(f"FREQ {1000000 + k}\n" for k in range(100)) + "FREQ 2.5e8;FREQ?"
