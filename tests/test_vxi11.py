@@ -33,6 +33,23 @@ def registered_port():  # the VXI-11 core channel's, 0 when none
     table = subprocess.run(["rpcinfo", "-p", "127.0.0.1"], capture_output=True, text=True).stdout
     return next((int(l.split()[3]) for l in table.splitlines()[1:] if int(l.split()[0]) == CORE), 0)
 
+def rpc_reply(port, *calls):
+    """Each call's reply as 32-bit words after its xid, from one connection. A call
+    is (rpc version, program, version, procedure, fragments of the arguments);
+    each fragment goes in a record-marking fragment of its own."""
+    words = []
+    with socket.create_connection(("127.0.0.1", port), 10) as c:
+        for xid, (rpcvers, program, version, procedure, *fragments) in enumerate(calls):
+            header = struct.pack(">6I4I", xid, 0, rpcvers, program, version, procedure, 0, 0, 0, 0)
+            parts = [header, *fragments]
+            c.sendall(b"".join(struct.pack(">I", len(p) | (i == len(parts) - 1) << 31) + p
+                               for i, p in enumerate(parts)))
+            length = struct.unpack(">I", c.recv(4, socket.MSG_WAITALL))[0] & 0x7FFFFFFF
+            reply = struct.unpack(f">{length // 4}I", c.recv(length, socket.MSG_WAITALL))
+            assert reply[:2] == (xid, 1), reply
+            words.append(reply[2:])
+    return words
+
 class Capture:
     """Every packet on lo into a pcap, for tshark to read (its own capture starts late)."""
     def __init__(self, path):
@@ -111,6 +128,16 @@ class Vxi11Test(unittest.TestCase):
         held.communicate()
         until(lambda: takes_lock(second), "the lock given back when its holder's process died")
         second.unlock()
+        name = struct.pack(">iII", 0, 0, 0), struct.pack(">I5s3x", 5, b"inst0")
+        linked, *refused = rpc_reply(registered_port(), (2, CORE, 1, 10, *name), (3, CORE, 1, 0),
+                                     (2, CORE, 2, 0), (2, CORE + 1, 1, 0), (2, CORE, 1, 99))
+        self.assertEqual(linked[:5] + linked[7:], (0, 0, 0, 0, 0, 1024))  # sent in two fragments
+        self.assertEqual(rpc_reply(linked[6], *((2, CORE + 1, 1, 1, struct.pack(">I", link))
+                                                for link in (linked[5], 999))),
+                         [(0, 0, 0, 0, 0), (0, 0, 0, 0, 4)])  # device_abort on the announced port
+        self.assertEqual(refused, [(1, 0, 2, 2),  # RPC version 3: denied, only 2
+                                   (0, 0, 0, 2, 1, 1),  # program version 2: mismatch, only 1
+                                   (0, 0, 0, 1), (0, 0, 0, 3)])  # another program, no such procedure
         lxi = subprocess.run(["lxi", "scpi", "-a", "127.0.0.1", "*IDN?"], capture_output=True,
                              text=True, timeout=30)
         self.assertEqual(lxi.stdout[:6], "ORVEX,")
