@@ -102,8 +102,11 @@ class Vxi11Test(unittest.TestCase):
         self.assertEqual(first.query("SYST:ERR?").strip(), '-222,"Data out of range"')
         self.assertEqual([takes_lock(first), takes_lock(first), takes_lock(second)], [True, True, False])
         self.assertRaises(pyvisa.VisaIOError, second.write, "FREQ 3e8")  # locked: not carried out
-        waiter, link = vxi11.CoreClient("127.0.0.1"), None
-        link = waiter.create_link(0, 0, 0, "inst0")[1]
+        waiter = vxi11.CoreClient("127.0.0.1")
+        _, link, abort_port, _ = waiter.create_link(0, 0, 0, "inst0")
+        self.assertEqual(rpc_reply(abort_port, *((2, CORE + 1, 1, 1, struct.pack(">I", lid))
+                                                 for lid in (link, 999))),
+                         [(0, 0, 0, 0, 0), (0, 0, 0, 0, 4)])  # device_abort on the announced port
         self.assertEqual(waiter.device_lock(link, WAITLOCK, 100), 11)  # waited, still locked
         waited = ThreadPoolExecutor().submit(waiter.device_lock, link, WAITLOCK, 60000)
         first.unlock()
@@ -132,9 +135,6 @@ class Vxi11Test(unittest.TestCase):
         linked, *refused = rpc_reply(registered_port(), (2, CORE, 1, 10, *name), (3, CORE, 1, 0),
                                      (2, CORE, 2, 0), (2, CORE + 1, 1, 0), (2, CORE, 1, 99))
         self.assertEqual(linked[:5] + linked[7:], (0, 0, 0, 0, 0, 1024))  # sent in two fragments
-        self.assertEqual(rpc_reply(linked[6], *((2, CORE + 1, 1, 1, struct.pack(">I", link))
-                                                for link in (linked[5], 999))),
-                         [(0, 0, 0, 0, 0), (0, 0, 0, 0, 4)])  # device_abort on the announced port
         self.assertEqual(refused, [(1, 0, 2, 2),  # RPC version 3: denied, only 2
                                    (0, 0, 0, 2, 1, 1),  # program version 2: mismatch, only 1
                                    (0, 0, 0, 1), (0, 0, 0, 3)])  # another program, no such procedure
