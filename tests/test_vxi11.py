@@ -100,6 +100,11 @@ class Vxi11Test(unittest.TestCase):
         self.assertEqual(first.read_stb() & 4, 4)  # an error waits in this link's queue
         self.assertEqual(second.read_stb() & 4, 0)  # not in the other's
         self.assertEqual(first.query("SYST:ERR?").strip(), '-222,"Data out of range"')
+        exclusive = vxi11.CoreClient("127.0.0.1")
+        held_link = exclusive.create_link(0, True, 0, "inst0")[1]  # with lock_device
+        self.assertFalse(takes_lock(first))
+        exclusive.destroy_link(held_link)  # gives the lock back
+        exclusive.close()
         self.assertEqual([takes_lock(first), takes_lock(first), takes_lock(second)], [True, True, False])
         self.assertRaises(pyvisa.VisaIOError, second.write, "FREQ 3e8")  # locked: not carried out
         waiter = vxi11.CoreClient("127.0.0.1")
@@ -107,6 +112,8 @@ class Vxi11Test(unittest.TestCase):
         self.assertEqual(rpc_reply(abort_port, *((2, CORE + 1, 1, 1, struct.pack(">I", lid))
                                                  for lid in (link, 999))),
                          [(0, 0, 0, 0, 0), (0, 0, 0, 0, 4)])  # device_abort on the announced port
+        self.assertEqual(rpc_reply(registered_port(), (2, CORE, 1, 11, struct.pack(">4II8s", link, 0,
+                                   0, 8, 6, b"*IDN?\n"))), [(0, 0, 0, 0, 4, 0)])  # not its link
         self.assertEqual(waiter.device_lock(link, WAITLOCK, 100), 11)  # waited, still locked
         waited = ThreadPoolExecutor().submit(waiter.device_lock, link, WAITLOCK, 60000)
         first.unlock()
