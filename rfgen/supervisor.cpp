@@ -150,7 +150,7 @@ void Supervisor::launch(const QString &port, int model) {
     QStringList arguments{"serve", "--device", port, "--port", QString::number(tcpPort)};
     arguments << settings.accessArguments;
     if (vxi11)
-        arguments << "--vxi11-relay" << relayDir.filePath(vxi11Name(tcpPort)) << "--vxi11-abort"
+        arguments << "--vxi11-relay" << relayDir->filePath(vxi11Name(tcpPort)) << "--vxi11-abort"
                   << QString::number(vxi11->abortPort());
     if (journal.isOpen())
         arguments << "--journal"
@@ -235,7 +235,8 @@ bool Supervisor::startVxi11() {
     connect(vxi11.get(), &Vxi11Server::refused, this, [](const QString &client) {
         say("closed the connection of " + client + ": not an allowed network");
     });
-    if (!relayDir.isValid() || !vxi11->listen(settings.access)) {
+    relayDir = std::make_unique<QTemporaryDir>();
+    if (!relayDir->isValid() || !vxi11->listen(settings.access)) {
         say("cannot serve VXI-11: " + vxi11->errorString());
         return false;
     }
@@ -263,7 +264,7 @@ QString Supervisor::vxi11Name(int tcpPort) const {
 Vxi11Target Supervisor::vxi11Target(const QString &device) const {
     for (const auto &[port, bridge] : bridges)
         if (bridge.listening && !bridge.leaving && vxi11Name(bridge.tcpPort) == device)
-            return {nullptr, relayDir.filePath(device)};
+            return {nullptr, relayDir->filePath(device)};
     return {};
 }
 

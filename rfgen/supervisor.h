@@ -66,7 +66,7 @@ private:
     QString vxi11Name(int tcpPort) const;
 
     Settings settings;
-    QTemporaryDir relayDir; // the bridges' VXI-11 sockets, this user's alone
+    std::unique_ptr<QTemporaryDir> relayDir; // the bridges' VXI-11 sockets, this user's alone
     std::unique_ptr<Vxi11Server> vxi11;
     bool registered = false;
     QTimer scanTimer;
