@@ -100,6 +100,10 @@ class Vxi11Test(unittest.TestCase):
         self.assertEqual(first.read_stb() & 4, 4)  # an error waits in this link's queue
         self.assertEqual(second.read_stb() & 4, 0)  # not in the other's
         self.assertEqual(first.query("SYST:ERR?").strip(), '-222,"Data out of range"')
+        first.write("*IDN?")
+        self.assertEqual(first.read_stb() & 16, 16)  # a reply waits
+        first.clear()  # and is forgotten
+        self.assertEqual((first.read_stb() & 16, first.query("FREQ?").strip()), (0, "250000000"))
         exclusive = vxi11.CoreClient("127.0.0.1")
         held_link = exclusive.create_link(0, True, 0, "inst0")[1]  # with lock_device
         self.assertFalse(takes_lock(first))
@@ -139,9 +143,12 @@ class Vxi11Test(unittest.TestCase):
         until(lambda: takes_lock(second), "the lock given back when its holder's process died")
         second.unlock()
         name = struct.pack(">iII", 0, 0, 0), struct.pack(">I5s3x", 5, b"inst0")
-        linked, *refused = rpc_reply(registered_port(), (2, CORE, 1, 10, *name), (3, CORE, 1, 0),
+        linked, unknown, *refused = rpc_reply(
+            registered_port(), (2, CORE, 1, 10, *name), (2, CORE, 1, 10, name[0], name[1].replace(b"inst0", b"inst1")),
+            (3, CORE, 1, 0),
                                      (2, CORE, 2, 0), (2, CORE + 1, 1, 0), (2, CORE, 1, 99))
         self.assertEqual(linked[:5] + linked[7:], (0, 0, 0, 0, 0, 1024))  # sent in two fragments
+        self.assertEqual(unknown[4], 3)  # inst1: no such instrument here
         self.assertEqual(refused, [(1, 0, 2, 2),  # RPC version 3: denied, only 2
                                    (0, 0, 0, 2, 1, 1),  # program version 2: mismatch, only 1
                                    (0, 0, 0, 1), (0, 0, 0, 3)])  # another program, no such procedure
@@ -168,12 +175,18 @@ class Vxi11Test(unittest.TestCase):
     def test_rack(self):
         served = Served(self, "orvex", "pylar", serve="--all --vxi11 --allow 127.0.0.1/32 "
                         "--allow 10.77.0.0/24")
-        [served.line(f"listening on {served.port + k} for ") for k in (0, 1)]
-        self.assertTrue(served.line(f"listening on {served.port + 1} for ").endswith("::inst1::INSTR\n"))
+        for k in (0, 1):
+            self.assertRegex(served.line(f"listening on {served.port + k} for "),
+                             rf"for \S+ (Orvex|Pylar) TCPIP::\S+::inst{k}::INSTR\n$")
         names = {instr(k).query("*IDN?")[:5] for k in (0, 1)}
         self.assertEqual(names, {"ORVEX", "PYLAR"})
         with self.assertRaisesRegex(Exception, "3"):  # device not accessible
             instr(7)
+        rack = vxi11.CoreClient("127.0.0.1")
+        _, link, abort_port, _ = rack.create_link(0, 0, 0, "inst1")
+        self.assertEqual(rpc_reply(abort_port, (2, CORE + 1, 1, 1, struct.pack(">I", link))),
+                         [(0, 0, 0, 0, 0)])  # the service's abort channel, for a bridge's link
+        rack.close()
         discovered = subprocess.run(["lxi", "discover"], capture_output=True, text=True, timeout=60)
         self.assertIn("on address 10.77.0.1", discovered.stdout)
         with socket.create_connection(("127.0.0.1", registered_port()), 10, ("127.0.0.2", 0)) as c:
