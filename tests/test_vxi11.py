@@ -96,14 +96,21 @@ class Vxi11Test(unittest.TestCase):
         first.chunk_size = 7  # a reply longer than the read's request size
         self.assertEqual(first.query("*IDN?;FREQ?").strip().split(";")[1], "250000000")
         first.chunk_size = 20 * 1024
-        first.write("FREQ 1e12")
+        first.write("*CLS;FREQ 1e12")
         self.assertEqual(first.read_stb() & 4, 4)  # an error waits in this link's queue
         self.assertEqual(second.read_stb() & 4, 0)  # not in the other's
         self.assertEqual(first.query("SYST:ERR?").strip(), '-222,"Data out of range"')
         first.write("*IDN?")
         self.assertEqual(first.read_stb() & 16, 16)  # a reply waits
         first.clear()  # and is forgotten
-        self.assertEqual((first.read_stb() & 16, first.query("FREQ?").strip()), (0, "250000000"))
+        self.assertEqual((first.read_stb(), first.query("FREQ?").strip()), (0, "250000000"))
+        plain = vxi11.CoreClient("127.0.0.1")
+        link = plain.create_link(0, 0, 0, "inst0")[1]
+        plain.device_write(link, 1000, 0, 8, b"FREQ?;FREQ?\n")
+        read = lambda size, flags=0, term=0: plain.device_read(link, size, 1000, 0, flags, term)
+        self.assertEqual([read(4)[1:], read(99, 128, ord(";"))[1:], read(99, 128, 10)[1:], read(99)[0]],
+                         [(1, b"2500"), (2, b"00000;"), (6, b"250000000\n"), 15])  # REQCNT, CHR, END
+        plain.close()
         exclusive = vxi11.CoreClient("127.0.0.1")
         held_link = exclusive.create_link(0, True, 0, "inst0")[1]  # with lock_device
         self.assertFalse(takes_lock(first))
