@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """VXI-11 clients from Debian (pyvisa-py, lxi-tools, tshark) against `rfgen serve --vxi11`.
 Runs inside tests/netns.sh: its own network, /run and rpcbind."""
-import os, pathlib, socket, struct, subprocess, sys, tempfile, threading, unittest
+import os, pathlib, signal, socket, struct, subprocess, sys, tempfile, threading, unittest
 from concurrent.futures import ThreadPoolExecutor
 import pyvisa
 from pyvisa_py.protocols import vxi11
@@ -180,6 +180,11 @@ class Vxi11Test(unittest.TestCase):
         self.assertGreater(decoded("vxi11_core.procedure_v1 == 12"), 0)  # device_read
 
     def test_rack(self):
+        killed = Served(self, "quendt", serve="--vxi11")  # leaves its registration behind
+        killed.line("listening on")
+        os.kill(killed.pid, signal.SIGKILL)
+        killed.line("exit ")
+        killed.process.communicate("\n", timeout=30)
         served = Served(self, "orvex", "pylar", serve="--all --vxi11 --allow 127.0.0.1/32 "
                         "--allow 10.77.0.0/24")
         for k in (0, 1):
