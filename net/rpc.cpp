@@ -11,7 +11,8 @@ enum : quint32 { CallMessage = 0, ReplyMessage = 1, Accepted = 0, Denied = 1, Rp
 } // namespace
 
 XdrReader::XdrReader(const QByteArray &bytes) : data(bytes), size(int(bytes.size())) {
-    xdrmem_create(&xdrs, data.data(), u_int(size), XDR_DECODE);
+    // Decoding only reads: the bytes are not copied for a writable pointer.
+    xdrmem_create(&xdrs, const_cast<char *>(data.constData()), u_int(size), XDR_DECODE);
 }
 
 XdrReader::~XdrReader() {

@@ -26,7 +26,7 @@ public:
     bool atEnd() { return position() == size; }
 
 private:
-    QByteArray data;
+    const QByteArray data; // shared with the caller's, never written
     XDR xdrs;
     int size;
 };

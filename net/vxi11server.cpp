@@ -3,6 +3,7 @@
 #include "commandengine.h"
 #include "controllock.h"
 #include "generator.h"
+#include "portmap.h"
 #include "remoteserver.h"
 #include "rpc.h"
 #include "vxi11.h"
@@ -18,6 +19,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <vector>
 
 namespace rfgen {
@@ -99,7 +101,8 @@ struct Vxi11Server::Private {
     std::unique_ptr<QLocalServer> localListener;
     quint16 announcedAbortPort = 0;
     QSet<QString> refusedHosts;
-    bool relaying = false; // connections were handed to bridges
+    bool relaying = false;   // connections were handed to bridges
+    bool registered = false; // with rpcbind
     std::vector<std::shared_ptr<Connection>> connections;
     std::map<quint32, Link> links;
     quint32 nextLink = 1;
@@ -110,9 +113,28 @@ Vxi11Server::Vxi11Server(Resolver resolver) : d(std::make_unique<Private>()) {
 }
 
 Vxi11Server::~Vxi11Server() {
+    if (d->registered)
+        portmap::unregister(coreProgram, version);
     for (const auto &connection : d->connections)
         closeStream(connection->stream);
     d->links.clear();
+}
+
+bool Vxi11Server::registerWithPortmapper(QString &problem) {
+    switch (portmap::registerTcp(coreProgram, version, corePort())) {
+    case portmap::Outcome::Registered:
+        d->registered = true;
+        return true;
+    case portmap::Outcome::NoPortmapper:
+        problem = "no portmapper is running, so VXI-11 clients cannot find this service; "
+                  "install rpcbind (apt install rpcbind) and start it";
+        return false;
+    case portmap::Outcome::Taken:
+        problem = "another VXI-11 service is registered with rpcbind on this machine; VXI-11 "
+                  "clients reach that one";
+        return false;
+    }
+    return false;
 }
 
 quint16 Vxi11Server::corePort() const {
@@ -396,17 +418,23 @@ Vxi11Server::Outcome Vxi11Server::coreCall(Connection &connection, quint32 proce
     }
 }
 
-// What another's lock means for a call: go on, wait as long as the client
-// allows (its waitlock flag and lock_timeout), or error 11 now.
-namespace {
-enum class LockState { Free, Wait, Locked };
-LockState lockState(Generator *generator, const void *asker, bool mayWait, quint32 timeoutMs,
-                    bool waitOver) {
+// What another's lock means for a call: none when the call may go on; else
+// it waits as long as the client allows (its waitlock flag and lock_timeout),
+// then gets the refusal (error 11).
+std::optional<Vxi11Server::Outcome> Vxi11Server::lockedOut(const Connection &connection,
+                                                           Generator *generator, const void *asker,
+                                                           bool mayWait, quint32 timeoutMs,
+                                                           const QByteArray &refusal) {
     if (!generator || !generator->controlLock().isHeldByOtherThan(asker))
-        return LockState::Free;
-    return mayWait && timeoutMs > 0 && !waitOver ? LockState::Wait : LockState::Locked;
+        return std::nullopt;
+    if (mayWait && timeoutMs > 0 && !connection.lockWaitOver)
+        return Outcome{Outcome::Blocked, {}, generator, timeoutMs};
+    return Outcome::reply(refusal);
 }
-} // namespace
+
+Vxi11Server::Outcome Vxi11Server::linkRefused(qint32 error) const {
+    return Outcome::reply(createLinkResult(Error(error), 0, abortPort(), maxReceiveSize));
+}
 
 Vxi11Server::Outcome Vxi11Server::createLink(Connection &connection, const QByteArray &args,
                                              const QByteArray &record) {
@@ -415,25 +443,16 @@ Vxi11Server::Outcome Vxi11Server::createLink(Connection &connection, const QByte
         return Outcome::garbage();
     const QString device = QString::fromLatin1(p.device);
     const Vxi11Target target = d->resolve(device);
-    const auto refusal = [this](Error error) {
-        return Outcome::reply(createLinkResult(error, 0, abortPort(), maxReceiveSize));
-    };
     if (!target.relayPath.isEmpty())
         return relay(connection, target.relayPath, record);
     if (!target.generator)
-        return refusal(DeviceNotAccessible);
+        return linkRefused(DeviceNotAccessible);
     if (int(d->links.size()) >= maxLinks)
-        return refusal(OutOfResources);
-    switch (p.lockDevice
-                ? lockState(target.generator, nullptr, true, p.lockTimeout, connection.lockWaitOver)
-                : LockState::Free) {
-    case LockState::Wait:
-        return {Outcome::Blocked, {}, target.generator, p.lockTimeout};
-    case LockState::Locked:
-        return refusal(DeviceLocked);
-    case LockState::Free:
-        break;
-    }
+        return linkRefused(OutOfResources);
+    if (p.lockDevice)
+        if (auto held = lockedOut(connection, target.generator, nullptr, true, p.lockTimeout,
+                                  linkRefused(DeviceLocked).results))
+            return *held;
     const quint32 id = d->nextLink++;
     Link &link = d->links[id];
     link.connection = &connection;
@@ -448,18 +467,14 @@ Vxi11Server::Outcome Vxi11Server::createLink(Connection &connection, const QByte
 // name first, then this call and everything after it, both ways.
 Vxi11Server::Outcome Vxi11Server::relay(Connection &connection, const QString &path,
                                         const QByteArray &record) {
-    const auto refusal = [this] {
-        return Outcome::reply(
-            createLinkResult(DeviceNotAccessible, 0, abortPort(), maxReceiveSize));
-    };
     if (std::any_of(d->links.begin(), d->links.end(),
                     [&](const auto &l) { return l.second.connection == &connection; }))
-        return refusal(); // links of its own already: it cannot be handed on
+        return linkRefused(DeviceNotAccessible); // links of its own already: it cannot be handed on
     auto *bridge = new QLocalSocket(this);
     bridge->connectToServer(path);
     if (!bridge->waitForConnected(2000)) {
         bridge->deleteLater();
-        return refusal();
+        return linkRefused(DeviceNotAccessible);
     }
     d->relaying = true;
     connection.relay = bridge;
@@ -494,15 +509,9 @@ Vxi11Server::Outcome Vxi11Server::write(Connection &connection, const QByteArray
         return Outcome::reply(writeResult(InvalidLinkId, 0));
     if (!link->generator)
         return Outcome::reply(writeResult(IoError, 0));
-    switch (lockState(link->generator, link->engine.get(), p.flags & WaitLock, p.lockTimeout,
-                      connection.lockWaitOver)) {
-    case LockState::Wait:
-        return {Outcome::Blocked, {}, link->generator, p.lockTimeout};
-    case LockState::Locked:
-        return Outcome::reply(writeResult(DeviceLocked, 0));
-    case LockState::Free:
-        break;
-    }
+    if (auto held = lockedOut(connection, link->generator, link->engine.get(), p.flags & WaitLock,
+                              p.lockTimeout, writeResult(DeviceLocked, 0)))
+        return *held;
     if (!link->discarding)
         link->input += p.data;
     if (link->input.size() > maxMessageBytes) {
@@ -599,15 +608,9 @@ Vxi11Server::Outcome Vxi11Server::generic(Connection &connection, quint32 proced
     if (procedure == DeviceTrigger)
         return Outcome::reply(errorResult(OperationNotSupported));
     if (procedure == DeviceClear) {
-        switch (lockState(link->generator, link->engine.get(), p.flags & WaitLock, p.lockTimeout,
-                          connection.lockWaitOver)) {
-        case LockState::Wait:
-            return {Outcome::Blocked, {}, link->generator, p.lockTimeout};
-        case LockState::Locked:
-            return Outcome::reply(errorResult(DeviceLocked));
-        case LockState::Free:
-            break;
-        }
+        if (auto held = lockedOut(connection, link->generator, link->engine.get(),
+                                  p.flags & WaitLock, p.lockTimeout, errorResult(DeviceLocked)))
+            return *held;
         link->input.clear();
         link->discarding = false;
         link->output.clear();
@@ -625,12 +628,9 @@ Vxi11Server::Outcome Vxi11Server::lock(Connection &connection, const QByteArray 
     Link *link = linkOf(connection, p.link);
     if (!link)
         return Outcome::reply(errorResult(InvalidLinkId));
-    const LockState state = lockState(link->generator, link->engine.get(), p.flags & WaitLock,
-                                      p.lockTimeout, connection.lockWaitOver);
-    if (state == LockState::Wait)
-        return {Outcome::Blocked, {}, link->generator, p.lockTimeout};
-    if (state == LockState::Locked)
-        return Outcome::reply(errorResult(DeviceLocked));
+    if (auto held = lockedOut(connection, link->generator, link->engine.get(), p.flags & WaitLock,
+                              p.lockTimeout, errorResult(DeviceLocked)))
+        return *held;
     if (!link->engine->holdsLock() && !link->engine->requestLock())
         return Outcome::reply(errorResult(IoError)); // the instrument's driver is gone
     return Outcome::reply(errorResult(NoError));

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class Generator;
 class QIODevice;
@@ -40,6 +41,9 @@ public:
     // Connections that another process's service relays; each begins with a
     // line naming its client, and create_link announces that service's abort port.
     bool listenLocal(const QString &path, quint16 announcedAbortPort);
+    // Registers the core channel with rpcbind, until the server goes; false
+    // with what to tell the user (no rpcbind, or another service holds it).
+    bool registerWithPortmapper(QString &problem);
     quint16 corePort() const;
     quint16 abortPort() const;
     int linkCount() const;
@@ -75,6 +79,10 @@ private:
     Outcome destroyLink(Connection &connection, const QByteArray &args);
     Outcome abort(const QByteArray &args);
     Link *linkOf(const Connection &connection, quint32 id);
+    std::optional<Outcome> lockedOut(const Connection &connection, Generator *generator,
+                                     const void *asker, bool mayWait, quint32 timeoutMs,
+                                     const QByteArray &refusal);
+    Outcome linkRefused(qint32 error) const;
     void runMessage(Link &link);
     void waitForLock(const std::shared_ptr<Connection> &connection, const QByteArray &record,
                      Generator *generator, quint32 timeoutMs);

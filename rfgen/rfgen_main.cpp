@@ -4,11 +4,9 @@
 #include "generator.h"
 #include "journal.h"
 #include "models.h"
-#include "portmap.h"
 #include "probe.h"
 #include "remoteserver.h"
 #include "supervisor.h"
-#include "vxi11.h"
 #include "vxi11server.h"
 
 #include <QCoreApplication>
@@ -282,24 +280,6 @@ int runSend(const Options &options) {
 
 int signalPipe[2] = {-1, -1};
 
-// Told once: without rpcbind, VXI-11 clients cannot find the service.
-bool registerVxi11(quint16 port) {
-    switch (portmap::registerTcp(vxi11::coreProgram, vxi11::version, port)) {
-    case portmap::Outcome::Registered:
-        return true;
-    case portmap::Outcome::NoPortmapper:
-        std::fprintf(stderr, "rfgen: no portmapper is running, so VXI-11 clients cannot find this "
-                             "service; install rpcbind (apt install rpcbind) and start it. "
-                             "Serving the raw socket.\n");
-        return false;
-    case portmap::Outcome::Taken:
-        std::fprintf(stderr, "rfgen: another VXI-11 service is registered with rpcbind on this "
-                             "machine; VXI-11 clients reach that one. Serving the raw socket.\n");
-        return false;
-    }
-    return false;
-}
-
 void onSignal(int) {
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
@@ -345,9 +325,7 @@ public:
                 std::fprintf(stderr, "rfgen: could not switch the RF output off\n");
             driver->stopServer();
         }
-        if (registered)
-            portmap::unregister(vxi11::coreProgram, vxi11::version);
-        QCoreApplication::exit(0);
+        QCoreApplication::exit(0); // the VXI-11 service unregisters as it goes
     }
 
 private:
@@ -356,7 +334,6 @@ private:
     QFile journal;
     std::unique_ptr<Generator> driver;
     std::unique_ptr<Vxi11Server> vxi11;
-    bool registered = false;
     bool announced = false;
     QString lastProblem;
 
@@ -406,8 +383,8 @@ private:
         if (!listening)
             std::fprintf(stderr, "rfgen: cannot serve VXI-11: %s\n",
                          qPrintable(vxi11->errorString()));
-        else if (options.vxi11)
-            registered = registerVxi11(vxi11->corePort());
+        else if (QString problem; options.vxi11 && !vxi11->registerWithPortmapper(problem))
+            std::fprintf(stderr, "rfgen: %s. Serving the raw socket.\n", qPrintable(problem));
         return listening;
     }
 

@@ -1,9 +1,7 @@
 #include "supervisor.h"
 
 #include "models.h"
-#include "portmap.h"
 #include "probe.h"
-#include "vxi11.h"
 #include "vxi11server.h"
 
 #include <QCoreApplication>
@@ -70,9 +68,6 @@ void Supervisor::start() {
 
 void Supervisor::stop() {
     stopping = true;
-    if (registered)
-        portmap::unregister(vxi11::coreProgram, vxi11::version);
-    registered = false;
     scanTimer.stop();
     if (bridges.empty())
         return QCoreApplication::exit(0);
@@ -240,19 +235,8 @@ bool Supervisor::startVxi11() {
         say("cannot serve VXI-11: " + vxi11->errorString());
         return false;
     }
-    switch (portmap::registerTcp(vxi11::coreProgram, vxi11::version, vxi11->corePort())) {
-    case portmap::Outcome::Registered:
-        registered = true;
-        break;
-    case portmap::Outcome::NoPortmapper:
-        say("no portmapper is running, so VXI-11 clients cannot find this service; install "
-            "rpcbind (apt install rpcbind) and start it. Serving the raw sockets.");
-        break;
-    case portmap::Outcome::Taken:
-        say("another VXI-11 service is registered with rpcbind on this machine; VXI-11 clients "
-            "reach that one. Serving the raw sockets.");
-        break;
-    }
+    if (QString problem; !vxi11->registerWithPortmapper(problem))
+        say(problem + ". Serving the raw sockets.");
     return true;
 }
 

@@ -67,8 +67,7 @@ private:
 
     Settings settings;
     std::unique_ptr<QTemporaryDir> relayDir; // the bridges' VXI-11 sockets, this user's alone
-    std::unique_ptr<Vxi11Server> vxi11;
-    bool registered = false;
+    std::unique_ptr<Vxi11Server> vxi11;      // unregisters from rpcbind as it goes
     QTimer scanTimer;
     QFile journal;
     bool stopping = false;
