@@ -822,3 +822,7 @@ void Generator::stopServer() {
 bool Generator::isServerListening() const {
     return d->server && d->server->isListening();
 }
+
+int Generator::serverClientCount() const {
+    return d->server ? d->server->clientCount() : 0;
+}

@@ -59,6 +59,7 @@ public:
     void startServer();
     void stopServer();
     bool isServerListening() const;
+    int serverClientCount() const;
 
     // Identification reply of the connected instrument, empty while unknown.
     QString identification() const;

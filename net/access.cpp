@@ -1,5 +1,6 @@
 #include "access.h"
 
+#include <QHostInfo>
 #include <QTcpServer>
 
 #include <netinet/in.h>
@@ -39,6 +40,11 @@ bool mayBeMissing(const QHostAddress &address, const QTcpServer &listener) {
     return address == QHostAddress::LocalHostIPv6 &&
            (listener.serverError() == QAbstractSocket::SocketAddressNotAvailableError ||
             listener.serverError() == QAbstractSocket::UnsupportedSocketOperationError);
+}
+
+QString serviceHost(const AccessRules &rules) {
+    return rules.listenAddresses.isEmpty() ? QHostInfo::localHostName()
+                                           : plainAddress(rules.listenAddresses.front()).toString();
 }
 
 void keepAlive(qintptr socketDescriptor) {

@@ -53,10 +53,7 @@ void closeStream(QIODevice *stream) {
 } // namespace
 
 QString visaResource(const AccessRules &rules, const QString &device) {
-    const QString host = rules.listenAddresses.isEmpty()
-                             ? QHostInfo::localHostName()
-                             : plainAddress(rules.listenAddresses.front()).toString();
-    return QStringLiteral("TCPIP::%1::%2::INSTR").arg(host, device);
+    return QStringLiteral("TCPIP::%1::%2::INSTR").arg(serviceHost(rules), device);
 }
 
 struct Vxi11Server::Connection {

@@ -1,8 +1,10 @@
 // rfgen: list instruments, bridge one to the network, or send it commands.
 #include "commandengine.h"
+#include "controllock.h"
 #include "drivers.h"
 #include "generator.h"
 #include "journal.h"
+#include "lanservices.h"
 #include "models.h"
 #include "probe.h"
 #include "remoteserver.h"
@@ -30,8 +32,9 @@ namespace {
 
 const char usageText[] =
     "Usage: rfgen list\n"
-    "       rfgen serve [--port N] [--device PORT] [--journal FILE] [--vxi11] [ACCESS...]\n"
-    "       rfgen serve --all [--port N] [--journal FILE] [--vxi11] [ACCESS...]\n"
+    "       rfgen serve [--port N] [--device PORT] [--journal FILE] [--vxi11] [LAN...]\n"
+    "                   [ACCESS...]\n"
+    "       rfgen serve --all [--port N] [--journal FILE] [--vxi11] [LAN...] [ACCESS...]\n"
     "       rfgen send [--device PORT] COMMAND...\n"
     "\n"
     "  list    probe every serial port and print PORT<TAB>MODEL<TAB>IDN\n"
@@ -46,6 +49,13 @@ const char usageText[] =
     "  --vxi11 also serve VXI-11 (TCPIP::HOST::instK::INSTR), registered with\n"
     "          rpcbind: the instrument is inst0, under --all the one on TCP port\n"
     "          N+K is instK\n"
+    "  LAN, for colleagues' tools and browsers:\n"
+    "  --announce   announce each instrument over mDNS/DNS-SD through avahi-daemon\n"
+    "               (_scpi-raw._tcp; _vxi-11._tcp with --vxi11; _lxi._tcp and\n"
+    "               _http._tcp with --http)\n"
+    "  --http PORT  serve a read-only web page on PORT: each instrument with its\n"
+    "               VISA addresses, lock, clients and values; the LXI\n"
+    "               identification at /lxi/identification\n"
     "  send    run each COMMAND line on the instrument, print query replies;\n"
     "          errors go to standard error (exit 1), no instrument: exit 2\n"
     "\n"
@@ -75,6 +85,9 @@ struct Options {
     AccessRules access;
     QStringList accessArguments; // passed on to the bridges of --all
     bool vxi11 = false;
+    bool announce = false;
+    int httpPort = 0;
+    bool reportStatus = false; // a bridge of --all: status lines for the supervisor
     // A bridge of --all: VXI-11 links come relayed over this local socket,
     // named for the device, and create_link announces the relay's abort port.
     QString vxi11Relay;
@@ -116,8 +129,11 @@ QStringList expandArguments(const QStringList &args) {
 
 bool takeOption(const QStringList &args, int &i, Options &options, QString &problem) {
     const QString arg = args.at(i);
-    if ((arg == "--all" || arg == "--vxi11") && options.verb == "serve") {
-        (arg == "--all" ? options.all : options.vxi11) = true;
+    static const QStringList flags{"--all", "--vxi11", "--announce", "--report-status"};
+    if (flags.contains(arg) && options.verb == "serve") {
+        bool Options::*const flag[] = {&Options::all, &Options::vxi11, &Options::announce,
+                                       &Options::reportStatus};
+        options.*flag[flags.indexOf(arg)] = true;
         return true;
     }
     if ((arg == "--vxi11-relay" || arg == "--vxi11-abort") && options.verb == "serve" &&
@@ -129,7 +145,8 @@ bool takeOption(const QStringList &args, int &i, Options &options, QString &prob
         return true;
     }
     const bool accessOption = arg == "--bind" || arg == "--allow" || arg == "--idle";
-    const bool serveOption = arg == "--port" || arg == "--journal" || accessOption;
+    const bool serveOption =
+        arg == "--port" || arg == "--http" || arg == "--journal" || accessOption;
     if ((!serveOption || options.verb != "serve") &&
         (arg != "--device" || options.verb == "list")) {
         problem = "unexpected argument " + arg;
@@ -148,8 +165,9 @@ bool takeOption(const QStringList &args, int &i, Options &options, QString &prob
         return true;
     }
     bool ok = false;
-    options.tcpPort = args.at(i).toInt(&ok);
-    if (!ok || options.tcpPort < 1 || options.tcpPort > 65535) {
+    int &port = arg == "--http" ? options.httpPort : options.tcpPort;
+    port = args.at(i).toInt(&ok);
+    if (!ok || port < 1 || port > 65535) {
         problem = "port must be 1..65535";
         return false;
     }
@@ -173,6 +191,10 @@ bool parseOptions(const QStringList &given, Options &options, QString &problem) 
     }
     if (options.verb == "send" && options.commands.isEmpty()) {
         problem = "send needs at least one COMMAND";
+        return false;
+    }
+    if (options.httpPort && options.httpPort == options.tcpPort) {
+        problem = "--http needs a port of its own";
         return false;
     }
     if (options.all && !options.device.isEmpty()) {
@@ -293,6 +315,8 @@ public:
     explicit Bridge(const Options &options) : options(options) {
         retry.setInterval(500);
         QObject::connect(&retry, &QTimer::timeout, this, [this] { tryConnect(); });
+        statusTimer.setInterval(statusIntervalMs);
+        QObject::connect(&statusTimer, &QTimer::timeout, this, [this] { tellStatus(); });
     }
 
     bool openJournal() {
@@ -308,8 +332,10 @@ public:
     }
 
     void start() {
-        if (!openJournal())
+        if (!openJournal() || !startLanServices())
             return QCoreApplication::exit(1);
+        if (lan || options.reportStatus)
+            statusTimer.start();
         tryConnect();
         if (!driver || !driver->isConnected())
             retry.start();
@@ -334,8 +360,63 @@ private:
     QFile journal;
     std::unique_ptr<Generator> driver;
     std::unique_ptr<Vxi11Server> vxi11;
+    std::unique_ptr<LanServices> lan;
+    QTimer statusTimer;
+    InstrumentStatus reported; // the values as the instrument last reported them
+    InstrumentStatus lastTold;
     bool announced = false;
     QString lastProblem;
+    static constexpr int statusIntervalMs = 250;
+
+    bool startLanServices() {
+        if (!options.announce && !options.httpPort)
+            return true;
+        lan = std::make_unique<LanServices>(LanServices::Settings{options.access, options.announce,
+                                                                  options.httpPort, options.vxi11,
+                                                                  false, PROJECT_VERSION_TEXT},
+                                            [](const QString &line) { tellEach({line}); });
+        return lan->start();
+    }
+
+    // What the page and the announcement tell, or the supervisor of --all
+    // for them; while the link is down, no identification and no values.
+    InstrumentStatus status() const {
+        const bool up = driver && driver->isConnected();
+        InstrumentStatus now = up ? reported : InstrumentStatus{};
+        now.name = vxi11Name();
+        now.port = driver ? driver->portName() : options.device;
+        now.model = driver ? driver->modelCode() : NoModel;
+        now.identification = up ? driver->identification() : QString();
+        now.tcpPort = options.tcpPort;
+        now.lockHolder = driver ? driver->controlLock().holderName() : QString();
+        now.clients = (driver ? driver->serverClientCount() : 0) + (vxi11 ? vxi11->linkCount() : 0);
+        return now;
+    }
+
+    void tellStatus() {
+        const InstrumentStatus now = status();
+        if (now == lastTold)
+            return;
+        lastTold = now;
+        if (lan)
+            lan->setInstrument(now);
+        if (options.reportStatus) {
+            std::printf("%s\n", now.toLine().constData());
+            std::fflush(stdout);
+        }
+    }
+
+    void followReports(Generator &made) {
+        reported = InstrumentStatus{};
+        QObject::connect(&made, &Generator::newFrequency, this,
+                         [this](double hz) { reported.frequencyHz = hz; });
+        QObject::connect(&made, &Generator::newAmplitude, this,
+                         [this](double volts) { reported.amplitudeV = volts; });
+        QObject::connect(&made, &Generator::newAttenuation, this,
+                         [this](double dB) { reported.attenuationDb = dB; });
+        QObject::connect(&made, &Generator::newState, this,
+                         [this](bool on) { reported.output = on; });
+    }
 
     // A line per port and reason; told once per change.
     void tell(const QString &problem) {
@@ -389,7 +470,9 @@ private:
     }
 
     std::unique_ptr<Generator> newDriver(int model, QSerialPortInfo &port) {
-        std::unique_ptr<Generator> made = connectedDriver(model, port);
+        std::unique_ptr<Generator> made = makeDriver(model);
+        followReports(*made); // before the first poll, which reports every value
+        connectDriver(*made, port);
         QObject::connect(made.get(), &Generator::disconnected, this, [this] {
             if (retry.isActive())
                 return; // an attempt that failed to open the port, already told
@@ -478,7 +561,8 @@ int runServe(const Options &options) {
     if (options.all) {
         Supervisor supervisor({QCoreApplication::applicationFilePath(), options.tcpPort,
                                options.journal, options.accessArguments, options.access,
-                               options.vxi11});
+                               options.vxi11, options.announce, options.httpPort,
+                               PROJECT_VERSION_TEXT});
         return runUntilSignalled(supervisor);
     }
     Bridge bridge(options);

@@ -1,5 +1,6 @@
 #include "supervisor.h"
 
+#include "lanservices.h"
 #include "models.h"
 #include "probe.h"
 #include "vxi11server.h"
@@ -43,6 +44,8 @@ void say(const QString &text) {
 } // namespace
 
 Supervisor::Supervisor(const Settings &settings) : settings(settings) {
+    if (settings.httpPort)
+        unusableTcpPorts.insert(settings.httpPort); // no bridge is given the web page's port
     scanTimer.setInterval(scanIntervalMs);
     connect(&scanTimer, &QTimer::timeout, this, [this] { scan(); });
 }
@@ -58,7 +61,7 @@ void Supervisor::start() {
             return QCoreApplication::exit(1);
         }
     }
-    if (settings.vxi11 && !startVxi11())
+    if ((settings.vxi11 && !startVxi11()) || !startLanServices())
         return QCoreApplication::exit(1);
     scan();
     if (bridges.empty())
@@ -133,6 +136,8 @@ void Supervisor::tellWhyUnusable(const ProbeResult &probe) {
 void Supervisor::endBridgesOfVanishedPorts(const QStringList &present) {
     for (auto &[port, bridge] : bridges)
         if (!bridge.leaving && !present.contains(port)) {
+            if (lan)
+                lan->removeInstrument(vxi11Name(bridge.tcpPort));
             bridge.leaving = true;
             bridge.process->terminate();
         }
@@ -147,6 +152,8 @@ void Supervisor::launch(const QString &port, int model) {
     if (vxi11)
         arguments << "--vxi11-relay" << relayDir->filePath(vxi11Name(tcpPort)) << "--vxi11-abort"
                   << QString::number(vxi11->abortPort());
+    if (lan)
+        arguments << "--report-status";
     if (journal.isOpen())
         arguments << "--journal"
                   << "-"; // lines come through here, to be marked with the port
@@ -183,6 +190,8 @@ void Supervisor::relay(const QString &port) {
     Bridge &bridge = bridges.at(port);
     while (bridge.process->canReadLine()) {
         const QByteArray line = bridge.process->readLine();
+        if (takeStatus(bridge, line))
+            continue;
         if (line.startsWith("listening on ")) {
             bridge.listening = true;
             const QString resource =
@@ -204,6 +213,8 @@ void Supervisor::ended(const QString &port, int exitCode, QProcess::ExitStatus s
     const Bridge bridge = bridges.at(port);
     bridges.erase(port);
     bridge.process->deleteLater();
+    if (lan)
+        lan->removeInstrument(vxi11Name(bridge.tcpPort)); // withdrawn, off the page
     if (stopping) {
         if (bridges.empty())
             QCoreApplication::exit(0);
@@ -250,6 +261,32 @@ Vxi11Target Supervisor::vxi11Target(const QString &device) const {
         if (bridge.listening && !bridge.leaving && vxi11Name(bridge.tcpPort) == device)
             return {nullptr, relayDir->filePath(device)};
     return {};
+}
+
+} // namespace rfgen
+
+namespace rfgen {
+
+bool Supervisor::startLanServices() {
+    if (!settings.announce && !settings.httpPort)
+        return true;
+    lan = std::make_unique<LanServices>(LanServices::Settings{settings.access, settings.announce,
+                                                              settings.httpPort, settings.vxi11,
+                                                              true, settings.version},
+                                        say);
+    return lan->start();
+}
+
+// A bridge's status, named as the instrument is named on the network.
+bool Supervisor::takeStatus(const Bridge &bridge, const QByteArray &line) {
+    InstrumentStatus status;
+    if (!lan || !InstrumentStatus::fromLine(line.trimmed(), status))
+        return false;
+    status.name = vxi11Name(bridge.tcpPort);
+    status.tcpPort = bridge.tcpPort;
+    if (!bridge.leaving)
+        lan->setInstrument(status);
+    return true;
 }
 
 } // namespace rfgen

@@ -17,6 +17,7 @@ namespace rfgen {
 struct ProbeResult;
 class Vxi11Server;
 struct Vxi11Target;
+class LanServices;
 } // namespace rfgen
 
 namespace rfgen {
@@ -35,6 +36,9 @@ public:
         QStringList accessArguments; // --bind, --allow, --idle for every bridge
         AccessRules access;
         bool vxi11 = false; // one VXI-11 service, instK relayed to the bridge on port N+K
+        bool announce = false;
+        int httpPort = 0; // the web page's; 0: none
+        QString version;
     };
 
     explicit Supervisor(const Settings &settings);
@@ -60,6 +64,8 @@ private:
     void launch(const QString &port, int model);
     int tcpPortFor(const QString &port);
     void relay(const QString &port);
+    bool takeStatus(const Bridge &bridge, const QByteArray &line);
+    bool startLanServices();
     void ended(const QString &port, int exitCode, QProcess::ExitStatus status);
     bool startVxi11();
     Vxi11Target vxi11Target(const QString &device) const;
@@ -68,6 +74,7 @@ private:
     Settings settings;
     std::unique_ptr<QTemporaryDir> relayDir; // the bridges' VXI-11 sockets, this user's alone
     std::unique_ptr<Vxi11Server> vxi11;      // unregisters from rpcbind as it goes
+    std::unique_ptr<LanServices> lan;        // fed with the bridges' status lines
     QTimer scanTimer;
     QFile journal;
     bool stopping = false;
