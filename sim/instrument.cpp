@@ -342,6 +342,10 @@ void Instrument::setAttenuation(double dB) {
     s->attenuation = dB;
 }
 
+void Instrument::setSerial(const QString &serial) {
+    s->serial = serial;
+}
+
 void Instrument::setOutput(bool on) {
     QMutexLocker lock(&mutex);
     s->output = on;

@@ -32,6 +32,7 @@ public:
     void setAmplitude(double volts);
     void setAttenuation(double dB);
     void setOutput(bool on);
+    void setSerial(const QString &serial); // as *IDN? names it; the USB identity stays
     void setFmPeriod(double seconds);
     double frequency() const;
     double amplitude() const;

@@ -66,6 +66,7 @@ const char usageText[] =
     "                          HEADER: FREQ (Hz), VOLT (V), POW (dBm), ATT (dB),\n"
     "                          OUTP (ON|OFF|1|0), FM:PER (s)\n"
     "  get I QUERY             current setting, e.g. \"get 0 FREQ?\"\n"
+    "  serial I TEXT           the serial number *IDN? names from now on\n"
     "\n"
     "Example:\n"
     "  rfgen-testbed --model orvex --model pylar --silent 2 -- rfgen list\n";
@@ -253,8 +254,8 @@ QByteArray Bench::execute(const QByteArray &line) {
     }
     if (verb == "plug" && words.size() == 2)
         return plug(words[1]);
-    static const QByteArrayList verbs{"port",    "unplug", "replug", "silent",
-                                      "garbage", "set",    "get"};
+    static const QByteArrayList verbs{"port", "unplug", "replug", "silent",
+                                      "garbage", "set", "get", "serial"};
     if (!verbs.contains(verb))
         return "error unknown command " + verb;
     bool ok = false;
@@ -294,6 +295,10 @@ QByteArray Bench::execute(const QByteArray &line) {
     }
     if (verb == "set" && words.size() == 4)
         return setValue(*device.instrument, argument.toUpper(), words[3]);
+    if (verb == "serial" && words.size() == 3) {
+        device.instrument->setSerial(QString::fromUtf8(argument));
+        return "ok";
+    }
     if (verb == "get" && words.size() == 3) {
         const QByteArray reply = device.instrument->setting(argument);
         return reply.isEmpty() ? "error unknown query " + argument : "ok " + reply;

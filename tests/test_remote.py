@@ -33,8 +33,9 @@ class Served:
         test.addCleanup(shutil.rmtree, work := tempfile.mkdtemp(prefix="rfgen-remote-"), True)
         self.control, self.errors, self.lines = f"{work}/ctl", f"{work}/err", []
         self.journal = f"{work}/journal"
+        before = before.replace("{control}", self.control)
         script = (f": >{self.errors}; {before}{RFGEN} serve --port {self.port} "
-                  f"{serve.format(journal=self.journal)} "
+                  f"{serve.format(journal=self.journal, http=self.port + 2)} "
                   f"2>{self.errors} & echo pid $!; wait $!; echo exit $?; read x")
         models = [arg for model in models for arg in ("--model", model)]
         self.process = subprocess.Popen(
