@@ -70,14 +70,14 @@ QString cell(const char *label, const QString &html, const char *kind = "") {
 
 QString row(const Site &site, const InstrumentStatus &s) {
     const Identity id = identityOf(s.identification);
-    const QString who = QStringLiteral("%1 %2<br><small>serial %3, firmware %4</small>")
+    const QString who = QStringLiteral("%1 %2<br/><small>serial %3, firmware %4</small>")
                             .arg(escaped(id.manufacturer), escaped(id.model),
                                  escaped(id.serialNumber), escaped(id.firmware));
     QStringList visa;
     for (const QString &resource : resources(site, s, site.host))
         visa << escaped(resource);
     return "<tr>" + cell("Instrument", s.identification.isEmpty() ? unknown : who) +
-           cell("Serial port", escaped(s.port)) + cell("VISA", visa.join("<br>")) +
+           cell("Serial port", escaped(s.port)) + cell("VISA", visa.join("<br/>")) +
            cell("Lock", s.lockHolder.isEmpty() ? QStringLiteral("free") : escaped(s.lockHolder)) +
            cell("Clients", QString::number(s.clients)) +
            cell("Frequency", fixed(s.frequencyHz / 1e6, 6, "MHz"), "value") +
@@ -180,8 +180,7 @@ WebResponse identification(const Site &site, const QString &path) {
 QString escaped(const QString &text) {
     QString clean = text;
     for (QChar &c : clean)
-        if ((c.unicode() < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == QChar(0xFFFE) ||
-            c == QChar(0xFFFF))
+        if (c.unicode() < 0x20 || c.unicode() >= 0xFFFE)
             c = QChar::ReplacementCharacter;
     return clean.toHtmlEscaped().replace('\'', "&#39;");
 }

@@ -28,7 +28,8 @@ struct WebResponse {
 WebResponse webResponse(const Site &site, const QByteArray &path);
 
 // Text as it may stand in HTML or XML text and quoted attributes: markup
-// characters escaped, control characters that XML does not allow replaced.
+// characters escaped, control characters replaced (XML allows few of them,
+// and reads a CR back as LF).
 QString escaped(const QString &text);
 
 } // namespace rfgen
