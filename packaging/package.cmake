@@ -21,9 +21,10 @@ set(CPACK_STRIP_FILES ON) # debug information stays in the build tree
 # Library dependencies come from dpkg-shlibdeps (libumockdev0 among them: the
 # testbed links it). umockdev-wrapper, which only the testbed starts, by its
 # path, is recommended: the panel and rfgen run without it. So is rpcbind:
-# VXI-11 clients find rfgen serve --vxi11 through it.
+# VXI-11 clients find rfgen serve --vxi11 through it. And avahi-daemon, through
+# which rfgen serve --announce makes the instruments known on the LAN.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "umockdev, rpcbind")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "umockdev, rpcbind, avahi-daemon")
 # cpack installs what is built and does not rebuild the tree first; the test
 # that builds the package runs while other tests use the build tree.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
