@@ -4,7 +4,7 @@ from Debian: python3-zeroconf, lxi-tools, headless chromium, lxml. Runs inside
 tests/netns.sh with its own D-Bus system bus, avahi-daemon and rpcbind."""
 import http.client, json, os, re, socket, subprocess, sys, tempfile, shutil, threading, unittest
 from lxml import etree
-from zeroconf import ServiceBrowser, ServiceStateChange, Zeroconf
+from zeroconf import ServiceBrowser, ServiceInfo, ServiceStateChange, Zeroconf
 sys.path.insert(0, os.path.dirname(__file__))
 from test_remote import Served, ask, raw, until
 from test_vxi11 import rpcbind
@@ -103,14 +103,19 @@ class LanTest(unittest.TestCase):
                                      stderr=subprocess.PIPE, text=True)
         self.addCleanup(lambda: (publisher.kill(), publisher.communicate()))
         self.assertIn("Established", publisher.stderr.readline())
-        browsed = Browsed(self, "_scpi-raw._tcp", "_lxi._tcp")
+        kinds = ("_scpi-raw", "_lxi", "_http", "_vxi-11")
+        browsed = Browsed(self, *(f"{kind}._tcp" for kind in kinds))
+        elsewhere = f"PYLAR PL-3200 {SCRIPT} on {HOST}"  # and another host the pylar's
+        browsed.zeroconf.register_service(ServiceInfo(
+            "_scpi-raw._tcp.local.", f"{elsewhere}._scpi-raw._tcp.local.", port=9,
+            addresses=[socket.inet_aton("10.77.0.9")], server="elsewhere.local."))
         served = Served(self, "orvex", "pylar", before=f"echo 'serial 1 {SCRIPT}' | socat - "
                         "UNIX-CONNECT:{control} >/dev/null; ", serve="--all --vxi11 --announce "
                         "--http {http} --allow 127.0.0.1/32 --allow 10.77.0.0/24")
         web = served.port + 2
         names = {f"{clash} #2": ("ORVEX", "OG-6000", "SIM0001", served.port),
-                 f"PYLAR PL-3200 {SCRIPT} on {HOST}": ("PYLAR", "PL-3200", SCRIPT, served.port + 1)}
-        for kind, port in (("_scpi-raw", None), ("_lxi", web)):
+                 f"{elsewhere} #2": ("PYLAR", "PL-3200", SCRIPT, served.port + 1)}
+        for kind, port in zip(kinds, (None, web, web, 111)):
             until(lambda: set(names) <= browsed.names.get(kind, set()), kind)
             for name, (maker, model, serial, raw_port) in names.items():
                 self.assertEqual(browsed.info(kind, name), (port or raw_port, {
@@ -133,14 +138,17 @@ class LanTest(unittest.TestCase):
             until(lambda: "123.450000 MHz" in text() and "127.0.0.1:" in text(), "the new frequency")
         self.assertTrue(browser.run("window.notReloaded"))
         self.assertNotIn("Page.javascriptDialogOpening", browser.events)  # no alert ran
-        status, _, document = get(web, "/lxi/identification")
-        devices = etree.fromstring(document).findall(f"{LXI}ConnectedDevices/{LXI}DeviceURI")
+        document = etree.fromstring(get(web, "/lxi/identification")[2])
+        self.assertEqual({a.text for a in document.iter(LXI + "IPAddress")}, {"10.77.0.1", "10.77.0.2"})
+        devices = document.findall(f"{LXI}ConnectedDevices/{LXI}DeviceURI")
         self.assertEqual(len(devices), 2)
         for uri in devices:
             k = int(uri.text[-1])
             with raw(served.port + k) as client:
                 idn = ask(client, b"*IDN?").decode().split(",")
-            own = etree.fromstring(get(web, uri.text.split(str(web), 1)[1])[2])
+            path = uri.text.split(str(web), 1)[1]
+            own = etree.fromstring(get(web, path)[2])
+            self.assertTrue(own.findtext(LXI + "IdentificationURL").endswith(path))
             self.assertEqual([own.findtext(LXI + f) for f in ("Manufacturer", "Model", "SerialNumber",
                               "FirmwareRevision")], idn)
         status, headers, _ = get(web, "/", "POST")
@@ -156,7 +164,7 @@ class LanTest(unittest.TestCase):
         [s.close() for s in slow]
         self.assertEqual(served.ctl("unplug 0"), "ok")
         until(lambda: f"{clash} #2" not in browsed.names["_scpi-raw"], "the unplugged withdrawn")
-        until(lambda: "OG-6000" not in text(), "the unplugged off the page")
+        until(lambda: f"::{served.port}::SOCKET" not in text(), "the unplugged off the page")
         subprocess.run(["avahi-daemon", "-k"], check=True)
         self.start_avahi()
         until(lambda: names.keys() - {f"{clash} #2"} <= avahi_names("_lxi._tcp"),
@@ -166,7 +174,7 @@ class LanTest(unittest.TestCase):
         with open(served.errors) as said:
             self.assertEqual(said.read().count("closed the connection of 127.0.0.2"), 1)
 
-    def test_without_avahi_daemon(self):
+    def test_one_bridge_avahi_later(self):
         subprocess.run(["avahi-daemon", "-k"], check=True)
         served = Served(self, "quendt", serve="--announce --http {http} --bind 127.0.0.1")
         web = served.port + 2
@@ -176,7 +184,12 @@ class LanTest(unittest.TestCase):
         self.assertEqual(document.findtext(LXI + "Manufacturer"), "QUENDT")
         self.assertIsNone(document.find(LXI + "ConnectedDevices"))
         self.assertRaises(ConnectionRefusedError, socket.create_connection, ("10.77.0.1", web))
-        self.assertEqual(served.stop(), (0, "ok 0"))
+        self.start_avahi()  # announced once it runs
+        quendt = lambda: any(n.startswith("QUENDT ") for n in avahi_names("_scpi-raw._tcp"))
+        until(quendt, "announced once avahi-daemon started")
+        self.assertEqual(served.ctl("unplug 0"), "ok")  # the link lost: withdrawn, no values
+        until(lambda: not quendt() and b"MHz" not in get(web, "/rows")[2], "the lost link seen")
+        self.assertEqual(served.stop()[0], 0)
         with open(served.errors) as said:
             self.assertEqual(sum("avahi-daemon" in line for line in said), 1)
 
