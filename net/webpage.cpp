@@ -11,11 +11,12 @@ namespace {
 const char style[] = R"(body{font:16px/1.4 sans-serif;margin:1em;color:#111;background:#fff}
 h1{font-size:1.3em}table{border-collapse:collapse;width:100%}
 th,td{border-bottom:1px solid #ccc;padding:.4em;text-align:left;vertical-align:top}
-td.value{font:1.1em monospace;white-space:nowrap}small{color:#555}
-.stale td.value{color:#999}p.note{color:#555;font-size:.9em}
+td:first-child{min-width:10em}td.value{font:1.1em monospace;white-space:nowrap}
+small{color:#555;font-family:sans-serif}.stale td.value{color:#999}
+p.note{color:#555;font-size:.9em}
 @media (max-width:700px){thead{display:none}tr{display:block;border:1px solid #ccc;
-margin-bottom:1em;padding:.3em}td{display:block;border:0;padding:.2em}
-td::before{content:attr(data-label) ": ";font-weight:bold}}
+margin-bottom:1em;padding:.3em}td,td.value{display:block;border:0;padding:.2em;
+white-space:normal}td::before{content:attr(data-label) ": ";font:bold 16px sans-serif}}
 )";
 
 // The rows again once a second, without reloading the page; they come
@@ -49,7 +50,7 @@ QString levelText(const InstrumentStatus &s) {
     const QString level = spec && spec->levelInDbm
                               ? fixed(10 * std::log10(s.amplitudeV * s.amplitudeV / 0.1), 2, "dBm")
                               : fixed(s.amplitudeV, 3, "V");
-    return level + ", attenuation " + fixed(s.attenuationDb, 1, "dB");
+    return level + "<br/><small>attenuation " + fixed(s.attenuationDb, 1, "dB") + "</small>";
 }
 
 QString outputText(int output) {
