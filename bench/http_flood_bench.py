@@ -75,11 +75,13 @@ def main(queries=4000):
         samples = {"without": [], "with 50 slow HTTP clients": []}
         slow = SlowClients(web)
         batch(inst, 100)  # warm-up
-        for _ in range(queries // 200):
-            samples["without"] += batch(inst, 100)
-            slow.start()
-            samples["with 50 slow HTTP clients"] += batch(inst, 100)
-            slow.stop()
+        for round in range(queries // 200):  # which goes first alternates: the one after
+            for flood in ((False, True) if round % 2 else (True, False)):  # a change starts cold
+                if flood:
+                    slow.start()
+                samples["with 50 slow HTTP clients" if flood else "without"] += batch(inst, 100)
+                if flood:
+                    slow.stop()
         for name, values in samples.items():
             print(f"FREQ? {name:26}: median {statistics.median(values):.3f} ms, "
                   f"99th percentile {percentile(values, 0.99):.3f} ms ({len(values)} queries)")
