@@ -3,6 +3,7 @@
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QHostInfo>
+#include <QNetworkInterface>
 
 #include <avahi-client/client.h>
 #include <avahi-client/publish.h>
@@ -38,6 +39,16 @@ AvahiStringList *avahiList(const TxtRecord &txt) {
     return list;
 }
 
+// A service bound to some addresses is announced only where they are.
+QList<int> interfacesOf(const QList<QHostAddress> &addresses) {
+    QList<int> indexes;
+    for (const QNetworkInterface &nic : QNetworkInterface::allInterfaces())
+        for (const QNetworkAddressEntry &entry : nic.addressEntries())
+            if (addresses.contains(entry.ip()) && !indexes.contains(nic.index()))
+                indexes << nic.index();
+    return indexes.isEmpty() ? QList<int>{AVAHI_IF_UNSPEC} : indexes; // bound to "any"
+}
+
 } // namespace
 
 QByteArray serviceName(const QString &identification, const QString &host) {
@@ -60,8 +71,8 @@ struct Announcer::Entry {
     int renames = 0;
 };
 
-Announcer::Announcer(int httpPort, bool vxi11, Say say)
-    : httpPort(httpPort), vxi11(vxi11), say(std::move(say)) {
+Announcer::Announcer(int httpPort, bool vxi11, const QList<QHostAddress> &boundTo, Say say)
+    : httpPort(httpPort), vxi11(vxi11), boundTo(boundTo), say(std::move(say)) {
     retry.setInterval(retryIntervalMs);
     retry.setSingleShot(true);
     QObject::connect(&retry, &QTimer::timeout, &context, [this] { connectToDaemon(); });
@@ -194,12 +205,13 @@ bool Announcer::addServices(Entry &entry) {
         services.append({{"_lxi._tcp", httpPort}, {"_http._tcp", httpPort}});
     AvahiStringList *txt = avahiList(entry.txt);
     int result = AVAHI_OK;
-    for (const auto &[type, port] : services) {
+    const QList<int> interfaces = interfacesOf(boundTo);
+    for (int i = 0; i < services.size() * interfaces.size() && result == AVAHI_OK; ++i) {
+        const auto &[type, port] = services.at(i / interfaces.size());
         result = avahi_entry_group_add_service_strlst(
-            entry.group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, AvahiPublishFlags(0),
-            entry.name.constData(), type, nullptr, nullptr, quint16(port), txt);
-        if (result != AVAHI_OK)
-            break;
+            entry.group, interfaces.at(i % interfaces.size()), AVAHI_PROTO_UNSPEC,
+            AvahiPublishFlags(0), entry.name.constData(), type, nullptr, nullptr, quint16(port),
+            txt);
     }
     avahi_string_list_free(txt);
     if (result == AVAHI_ERR_COLLISION) {

@@ -2,6 +2,7 @@
 
 #include "lanstatus.h"
 
+#include <QHostAddress>
 #include <QObject>
 #include <QTimer>
 
@@ -23,7 +24,8 @@ namespace rfgen {
 class Announcer {
 public:
     using Say = std::function<void(const QString &line)>;
-    Announcer(int httpPort, bool vxi11, Say say);
+    // Published on the interfaces that have the bound addresses; none bound: on every one.
+    Announcer(int httpPort, bool vxi11, const QList<QHostAddress> &boundTo, Say say);
     ~Announcer();
     void start();
     // Announces the instruments whose identification is known; withdraws the others.
@@ -41,6 +43,7 @@ private:
 
     const int httpPort;
     const bool vxi11;
+    const QList<QHostAddress> boundTo;
     Say say;
     QObject context; // for calls put off until the current Avahi callback has returned
     QTimer retry;

@@ -42,7 +42,8 @@ bool LanServices::start() {
         }
     }
     if (settings.announce) {
-        announcer = std::make_unique<Announcer>(settings.httpPort, settings.vxi11, say);
+        announcer = std::make_unique<Announcer>(settings.httpPort, settings.vxi11,
+                                                settings.access.listenAddresses, say);
         announcer->start();
     }
     changed();

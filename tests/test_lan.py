@@ -22,10 +22,10 @@ def get(port, path, method="GET", source="127.0.0.1"):
 def daemon(*command):  # started in the background, stopped with the test
     subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
 
-def avahi_names(kind):  # what avahi-daemon itself holds, resolved
+def avahi_names(kind, where=3):  # what avahi-daemon holds, resolved; where=1: on which interfaces
     shown = subprocess.run(["avahi-browse", "-t", "-r", "-p", kind], capture_output=True, text=True)
     unescaped = lambda name: re.sub(r"\\(\d{3})", lambda m: chr(int(m[1])), name)
-    return {unescaped(l.split(";")[3]) for l in shown.stdout.splitlines() if l[0] == "="}
+    return {unescaped(l.split(";")[where]) for l in shown.stdout.splitlines() if l[0] == "="}
 
 class Browsed:
     """Services of some types as python3-zeroconf sees them come and go."""
@@ -187,6 +187,7 @@ class LanTest(unittest.TestCase):
         self.start_avahi()  # announced once it runs
         quendt = lambda: any(n.startswith("QUENDT ") for n in avahi_names("_scpi-raw._tcp"))
         until(quendt, "announced once avahi-daemon started")
+        self.assertEqual(avahi_names("_lxi._tcp", where=1), {"lo"})  # only where it is bound
         self.assertEqual(served.ctl("unplug 0"), "ok")  # the link lost: withdrawn, no values
         until(lambda: not avahi_names("_scpi-raw._tcp") and b"MHz" not in get(web, "/rows")[2],
               "nothing announced, no values, once the link is lost")
