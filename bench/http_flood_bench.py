@@ -5,22 +5,19 @@ to the web page open (each sends half a request and a header line now and
 then), alternating in batches so both see the same machine. Also prints the
 page's size. Runs in a network namespace of its own (tests/netns.sh; needs
 root, else it says so and ends). RFGEN_BUILD_DIR selects the build directory."""
-import os
 import socket
 import statistics
 import subprocess
-import sys
 import threading
 import time
 import urllib.request
 
 import pyvisa
 
-from panelharness import RFGEN, TESTBED, free_tcp_port
+from panelharness import RFGEN, TESTBED, free_tcp_port, in_own_network
 from remote_bench import MODEL, percentile
 from vxi11_bench import batch
 
-HERE = os.path.dirname(os.path.abspath(__file__))
 SLOW_CLIENTS = 50
 
 
@@ -94,9 +91,5 @@ def main(queries=4000):
 
 
 if __name__ == "__main__":
-    if os.environ.get("RFGEN_IN_NETNS") != "1":
-        if os.getuid() != 0:
-            sys.exit(print("http_flood_bench: needs root for a network namespace of its own, skipped"))
-        os.execv(os.path.join(HERE, "..", "tests", "netns.sh"),
-                 ["netns.sh", sys.executable, os.path.abspath(__file__)])
+    in_own_network(__file__)
     main()

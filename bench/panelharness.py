@@ -7,6 +7,7 @@ import re
 import signal
 import socket
 import subprocess
+import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -45,6 +46,18 @@ def wait_until(probe, timeout, what, interval=0.02):
         if time.monotonic() > deadline:
             raise AssertionError(f"timed out after {timeout} s waiting for {what}; last: {last!r}")
         time.sleep(interval)
+
+
+def in_own_network(script):
+    """Runs `script` again inside tests/netns.sh unless already there: a network
+    namespace of its own, which needs root (else it says so and ends)."""
+    if os.environ.get("RFGEN_IN_NETNS") == "1":
+        return
+    name = os.path.splitext(os.path.basename(script))[0]
+    if os.getuid() != 0:
+        raise SystemExit(print(f"{name}: needs root for a network namespace of its own, skipped"))
+    os.execv(os.path.join(HERE, "..", "tests", "netns.sh"),
+             ["netns.sh", sys.executable, os.path.abspath(script)])
 
 
 def free_tcp_port():

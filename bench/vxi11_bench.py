@@ -4,20 +4,17 @@ to the same `rfgen serve --vxi11` with a simulated instrument, alternating in
 batches so both see the same machine. Runs in a network namespace of its own
 with its own rpcbind (tests/netns.sh; needs root, else it says so and ends).
 RFGEN_BUILD_DIR selects the build directory (default: build)."""
-import os
 import statistics
 import subprocess
-import sys
 import time
 import warnings
 
 warnings.filterwarnings("ignore", message="'xdrlib' is deprecated", category=DeprecationWarning)
 import pyvisa  # noqa: E402
 
-from panelharness import RFGEN, TESTBED, free_tcp_port
+from panelharness import RFGEN, TESTBED, free_tcp_port, in_own_network
 from remote_bench import MODEL, percentile
 
-HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def batch(inst, count):
@@ -63,9 +60,5 @@ def main(queries=4000):
 
 
 if __name__ == "__main__":
-    if os.environ.get("RFGEN_IN_NETNS") != "1":
-        if os.getuid() != 0:
-            sys.exit(print("vxi11_bench: needs root for a network namespace of its own, skipped"))
-        os.execv(os.path.join(HERE, "..", "tests", "netns.sh"),
-                 ["netns.sh", sys.executable, os.path.abspath(__file__)])
+    in_own_network(__file__)
     main()

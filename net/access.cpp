@@ -42,6 +42,10 @@ bool mayBeMissing(const QHostAddress &address, const QTcpServer &listener) {
             listener.serverError() == QAbstractSocket::UnsupportedSocketOperationError);
 }
 
+QString refusedNotice(const QString &client) {
+    return "closed the connection of " + client + ": not an allowed network";
+}
+
 QString serviceHost(const AccessRules &rules) {
     return rules.listenAddresses.isEmpty() ? QHostInfo::localHostName()
                                            : plainAddress(rules.listenAddresses.front()).toString();

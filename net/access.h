@@ -23,6 +23,8 @@ bool isAllowed(const AccessRules &rules, const QHostAddress &peer);
 QList<QHostAddress> addressesToListenOn(const AccessRules &rules);
 // A machine without IPv6 has no ::1: loopback-only serving goes on with 127.0.0.1.
 bool mayBeMissing(const QHostAddress &address, const QTcpServer &listener);
+// What the services say of a client closed for being outside the allowed networks.
+QString refusedNotice(const QString &client);
 // The host in the resource strings the services give out: the address they
 // are bound to, or this machine's name.
 QString serviceHost(const AccessRules &rules);

@@ -30,12 +30,19 @@ LanServices::LanServices(const Settings &settings, Say say)
 
 LanServices::~LanServices() = default;
 
+bool LanServices::startAsked(const Settings &settings, Say say,
+                             std::unique_ptr<LanServices> &services) {
+    if (!settings.announce && !settings.httpPort)
+        return true;
+    services = std::make_unique<LanServices>(settings, std::move(say));
+    return services->start();
+}
+
 bool LanServices::start() {
     if (settings.httpPort) {
         web = std::make_unique<WebServer>();
-        connect(web.get(), &WebServer::refused, this, [this](const QString &client) {
-            say("closed the connection of " + client + ": not an allowed network");
-        });
+        connect(web.get(), &WebServer::refused, this,
+                [this](const QString &client) { say(refusedNotice(client)); });
         if (!web->listen(settings.httpPort, settings.access)) {
             say("cannot serve the web page: " + web->errorString());
             return false;

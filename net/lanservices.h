@@ -30,12 +30,15 @@ public:
 
     LanServices(const Settings &settings, Say say);
     ~LanServices() override;
-    // False when the web page cannot listen (said).
-    bool start();
+    // The services the settings ask for, started into `services` (left empty
+    // when they ask for none); false when the web page cannot listen (said).
+    static bool startAsked(const Settings &settings, Say say,
+                           std::unique_ptr<LanServices> &services);
     void setInstrument(const InstrumentStatus &status);
     void removeInstrument(const QString &name);
 
 private:
+    bool start();
     void changed();
 
     Settings settings;

@@ -3,6 +3,7 @@
 #include "commandengine.h"
 #include "controllock.h"
 #include "generator.h"
+#include "scheduling.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -267,14 +268,7 @@ void RemoteServer::drop(const std::shared_ptr<Client> &client) {
 // Lines are served one per turn of the event loop: a client that sends a
 // flood of commands cannot hold the panel.
 void RemoteServer::schedule(const std::shared_ptr<Client> &client) {
-    if (!client || client->scheduled)
-        return;
-    client->scheduled = true;
-    std::weak_ptr<Client> weak = client;
-    QTimer::singleShot(0, this, [this, weak] {
-        if (auto c = weak.lock())
-            serve(c);
-    });
+    scheduleOnce(this, client, [this](const std::shared_ptr<Client> &c) { serve(c); });
 }
 
 void RemoteServer::serve(const std::shared_ptr<Client> &client) {

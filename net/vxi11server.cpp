@@ -6,6 +6,7 @@
 #include "portmap.h"
 #include "remoteserver.h"
 #include "rpc.h"
+#include "scheduling.h"
 #include "vxi11.h"
 
 #include <QHostInfo>
@@ -244,14 +245,7 @@ void Vxi11Server::accept(QIODevice *stream, const QString &peer, bool abortChann
 
 // Calls are served one per turn of the event loop, so no client holds the others.
 void Vxi11Server::schedule(const std::shared_ptr<Connection> &connection) {
-    if (!connection || connection->scheduled)
-        return;
-    connection->scheduled = true;
-    std::weak_ptr<Connection> weak = connection;
-    QTimer::singleShot(0, this, [this, weak] {
-        if (auto c = weak.lock())
-            serve(c);
-    });
+    scheduleOnce(this, connection, [this](const std::shared_ptr<Connection> &c) { serve(c); });
 }
 
 void Vxi11Server::serve(const std::shared_ptr<Connection> &connection) {

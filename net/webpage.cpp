@@ -47,9 +47,8 @@ QString fixed(double value, int decimals, const char *unit) {
 
 QString levelText(const InstrumentStatus &s) {
     const ModelSpec *spec = modelSpec(s.model);
-    const QString level = spec && spec->levelInDbm
-                              ? fixed(10 * std::log10(s.amplitudeV * s.amplitudeV / 0.1), 2, "dBm")
-                              : fixed(s.amplitudeV, 3, "V");
+    const QString level = spec && spec->levelInDbm ? fixed(voltsToDbm(s.amplitudeV), 2, "dBm")
+                                                   : fixed(s.amplitudeV, 3, "V");
     return level + "<br/><small>attenuation " + fixed(s.attenuationDb, 1, "dB") + "</small>";
 }
 

@@ -369,13 +369,10 @@ private:
     static constexpr int statusIntervalMs = 250;
 
     bool startLanServices() {
-        if (!options.announce && !options.httpPort)
-            return true;
-        lan = std::make_unique<LanServices>(LanServices::Settings{options.access, options.announce,
-                                                                  options.httpPort, options.vxi11,
-                                                                  false, PROJECT_VERSION_TEXT},
-                                            [](const QString &line) { tellEach({line}); });
-        return lan->start();
+        return LanServices::startAsked(
+            {options.access, options.announce, options.httpPort, options.vxi11, false,
+             PROJECT_VERSION_TEXT},
+            [](const QString &line) { tellEach({line}); }, lan);
     }
 
     // What the page and the announcement tell, or the supervisor of --all
@@ -453,10 +450,8 @@ private:
         vxi11 = std::make_unique<Vxi11Server>([this](const QString &device) {
             return device == vxi11Name() ? Vxi11Target{driver.get(), {}} : Vxi11Target{};
         });
-        QObject::connect(vxi11.get(), &Vxi11Server::refused, this, [](const QString &client) {
-            std::fprintf(stderr, "rfgen: closed the connection of %s: not an allowed network\n",
-                         qPrintable(client));
-        });
+        QObject::connect(vxi11.get(), &Vxi11Server::refused, this,
+                         [](const QString &client) { tellEach({refusedNotice(client)}); });
         const bool listening =
             options.vxi11Relay.isEmpty()
                 ? vxi11->listen(options.access)
@@ -485,8 +480,7 @@ private:
         });
         QObject::connect(made.get(), &Generator::exchanged, this, [](const Exchange &e) {
             if (!e.notice.isEmpty())
-                std::fprintf(stderr, "rfgen: closed the connection of %s: not an allowed network\n",
-                             qPrintable(e.client));
+                tellEach({refusedNotice(e.client)});
         });
         if (journal.isOpen())
             QObject::connect(made.get(), &Generator::exchanged, this, [this](const Exchange &e) {

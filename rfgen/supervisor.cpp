@@ -238,9 +238,8 @@ namespace rfgen {
 bool Supervisor::startVxi11() {
     vxi11 = std::make_unique<Vxi11Server>(
         [this](const QString &device) { return vxi11Target(device); });
-    connect(vxi11.get(), &Vxi11Server::refused, this, [](const QString &client) {
-        say("closed the connection of " + client + ": not an allowed network");
-    });
+    connect(vxi11.get(), &Vxi11Server::refused, this,
+            [](const QString &client) { say(refusedNotice(client)); });
     relayDir = std::make_unique<QTemporaryDir>();
     if (!relayDir->isValid() || !vxi11->listen(settings.access)) {
         say("cannot serve VXI-11: " + vxi11->errorString());
@@ -268,13 +267,9 @@ Vxi11Target Supervisor::vxi11Target(const QString &device) const {
 namespace rfgen {
 
 bool Supervisor::startLanServices() {
-    if (!settings.announce && !settings.httpPort)
-        return true;
-    lan = std::make_unique<LanServices>(LanServices::Settings{settings.access, settings.announce,
-                                                              settings.httpPort, settings.vxi11,
-                                                              true, settings.version},
-                                        say);
-    return lan->start();
+    return LanServices::startAsked({settings.access, settings.announce, settings.httpPort,
+                                    settings.vxi11, true, settings.version},
+                                   say, lan);
 }
 
 // A bridge's status, named as the instrument is named on the network.

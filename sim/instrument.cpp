@@ -343,6 +343,7 @@ void Instrument::setAttenuation(double dB) {
 }
 
 void Instrument::setSerial(const QString &serial) {
+    QMutexLocker lock(&mutex);
     s->serial = serial;
 }
 

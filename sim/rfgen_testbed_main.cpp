@@ -254,8 +254,8 @@ QByteArray Bench::execute(const QByteArray &line) {
     }
     if (verb == "plug" && words.size() == 2)
         return plug(words[1]);
-    static const QByteArrayList verbs{"port", "unplug", "replug", "silent",
-                                      "garbage", "set", "get", "serial"};
+    static const QByteArrayList verbs{"port",    "unplug", "replug", "silent",
+                                      "garbage", "set",    "get",    "serial"};
     if (!verbs.contains(verb))
         return "error unknown command " + verb;
     bool ok = false;

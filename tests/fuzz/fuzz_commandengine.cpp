@@ -9,6 +9,7 @@
 #include "generator.h"
 #include "instrument.h"
 #include "models.h"
+#include "require.h"
 #include "scpi.h"
 
 #include <cmath>
@@ -19,13 +20,6 @@
 using namespace rfgen;
 
 namespace {
-
-void require(bool condition, const char *what, const QByteArray &line) {
-    if (condition)
-        return;
-    std::fprintf(stderr, "broken: %s\nline: %s\n", what, line.toHex().constData());
-    std::abort();
-}
 
 int queryCount(const QByteArray &line) {
     int count = 0;

@@ -6,6 +6,7 @@
 // link and no lock behind.
 #include "controllock.h"
 #include "generator.h"
+#include "require.h"
 #include "rpc.h"
 #include "vxi11.h"
 #include "vxi11server.h"
@@ -14,20 +15,11 @@
 #include <QLocalSocket>
 #include <QTemporaryDir>
 
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
 
 using namespace rfgen;
 
 namespace {
-
-void require(bool condition, const char *what) {
-    if (condition)
-        return;
-    std::fprintf(stderr, "broken: %s\n", what);
-    std::abort();
-}
 
 QByteArray createLinkCall() {
     rpc::XdrWriter call(128);

@@ -5,24 +5,15 @@
 // no markup but the page's own, and that a status line survives its trip
 // from a bridge to the supervisor.
 #include "lanstatus.h"
+#include "require.h"
 #include "webpage.h"
 
 #include <QSet>
 #include <QXmlStreamReader>
 
-#include <cstdio>
-#include <cstdlib>
-
 using namespace rfgen;
 
 namespace {
-
-void require(bool condition, const char *what) {
-    if (condition)
-        return;
-    std::fprintf(stderr, "broken: %s\n", what);
-    std::abort();
-}
 
 // The text of each element named `name`, in order; aborts on malformed XML.
 QStringList elementTexts(const QByteArray &xml, const QString &name, QSet<QString> *names) {
