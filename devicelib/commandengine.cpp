@@ -3,6 +3,7 @@
 #include "controllock.h"
 #include "generator.h"
 #include "models.h"
+#include "setups.h"
 
 #include <cmath>
 
@@ -162,7 +163,7 @@ void CommandEngine::runQuery(const scpi::Command &command, QList<QByteArray> &fi
             fields.append(reply);
         return;
     }
-    if (header == Header::Rst || header == Header::Opc) {
+    if (header == Header::Rst || header == Header::Opc || scpi::isSetupHeader(header)) {
         queue.push(scpi::UndefinedHeader);
         return;
     }
@@ -205,6 +206,10 @@ void CommandEngine::runSetting(const scpi::Command &command) {
     switch (command.header) {
     case Header::Rst:
         reset();
+        return;
+    case Header::Sav:
+    case Header::Rcl:
+        runSetup(command);
         return;
     case Header::Outp:
     case Header::FmState: {
@@ -311,6 +316,45 @@ void CommandEngine::startSweep() {
         return queue.push(scpi::SettingsConflict);
     sweep = SweepSettings();
     emit generator->newTFm(values[3]);
+}
+
+void CommandEngine::runSetup(const scpi::Command &command) {
+    if (command.argument.isEmpty())
+        return queue.push(scpi::MissingParameter);
+    double number = -1;
+    if (!scpi::parseNumber(command.argument, number))
+        return queue.push(scpi::CommandError);
+    if (number < 0 || number > 9 || number != std::floor(number))
+        return queue.push(scpi::DataOutOfRange);
+    const QString name = QString::number(int(number));
+    if (command.header == Header::Sav)
+        saveSetup(name);
+    else
+        recallSetup(name);
+}
+
+void CommandEngine::saveSetup(const QString &name) {
+    setups::Setup setup;
+    QString why;
+    if (!setups::capture(*generator, setup))
+        return queue.push(scpi::HardwareMissing);
+    if (!setups::save(setups::folder(), name, setup, why))
+        queue.push(scpi::MassStorageError);
+}
+
+// A file that cannot be read or parsed sends nothing.
+void CommandEngine::recallSetup(const QString &name) {
+    const QString folder = setups::folder();
+    if (!setups::exists(folder, name))
+        return queue.push(scpi::FileNameNotFound);
+    setups::Setup setup;
+    QString why;
+    if (!setups::load(folder, name, setup, why))
+        return queue.push(scpi::MassStorageError);
+    const setups::Recall recall = setups::apply(*generator, setup, true);
+    for (int i = 0; i < recall.refused.size(); ++i)
+        queue.push(scpi::DataOutOfRange);
+    sweep = SweepSettings(); // a sweep started now runs the recalled one
 }
 
 void CommandEngine::reset() {

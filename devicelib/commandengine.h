@@ -61,6 +61,10 @@ private:
     void setKeyword(scpi::Header header, const QByteArray &word);
     void startSweep();
     void reset();
+    // *SAV n and *RCL n: the set-ups named "0" to "9" in the user's folder.
+    void runSetup(const scpi::Command &command);
+    void saveSetup(const QString &name);
+    void recallSetup(const QString &name);
     QByteArray readInstrument(const QByteArray &query);
 };
 

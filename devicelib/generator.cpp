@@ -705,6 +705,15 @@ bool parseSweepReply(const QByteArray &reply, Sweep &answer, bool &running) {
 } // namespace
 
 bool Generator::startFm(double &startHz, double &stopHz, double &stepHz, double &periodS) {
+    return sendSweep(startHz, stopHz, stepHz, periodS, true);
+}
+
+bool Generator::setFmSettings(double &startHz, double &stopHz, double &stepHz, double &periodS) {
+    return sendSweep(startHz, stopHz, stepHz, periodS, false);
+}
+
+bool Generator::sendSweep(double &startHz, double &stopHz, double &stepHz, double &periodS,
+                          bool run) {
     if (d->panelLockedOut())
         return false;
     const ModelSpec *spec = modelSpec(modelCode());
@@ -712,10 +721,11 @@ bool Generator::startFm(double &startHz, double &stopHz, double &stepHz, double 
     const Sweep sent{roundToStep(startHz, gridStep), roundToStep(stopHz, gridStep),
                      roundToStep(stepHz, gridStep), roundToStep(periodS, fmPeriodStepS)};
     using scpi::formatNumber;
-    const QByteArray settings = "FM:MODE " + scpi::fmKindKeyword(d->fmMode) + ";FM:STAR " +
-                                formatNumber(sent.start) + ";FM:STOP " + formatNumber(sent.stop) +
-                                ";FM:STEP " + formatNumber(sent.step) + ";FM:PER " +
-                                formatNumber(sent.period) + ";FM:STAT ON";
+    const QByteArray settings =
+        (run ? "FM:MODE " + scpi::fmKindKeyword(d->fmMode) + ';' : QByteArray()) + "FM:STAR " +
+        formatNumber(sent.start) + ";FM:STOP " + formatNumber(sent.stop) + ";FM:STEP " +
+        formatNumber(sent.step) + ";FM:PER " + formatNumber(sent.period) +
+        (run ? ";FM:STAT ON" : "");
     if (!sweepAcceptable(*spec, gridStep, {startHz, stopHz, stepHz, periodS}) ||
         !sweepAcceptable(*spec, gridStep, sent)) {
         d->recordRefused(settings);
@@ -733,7 +743,8 @@ bool Generator::startFm(double &startHz, double &stopHz, double &stepHz, double 
     stepHz = answer.step;
     periodS = answer.period;
     d->last.period = answer.period;
-    return judged(running && withinHalfStep(answer.start, sent.start, frequencyResolutionHz) &&
+    return judged((running || !run) &&
+                  withinHalfStep(answer.start, sent.start, frequencyResolutionHz) &&
                   withinHalfStep(answer.stop, sent.stop, frequencyResolutionHz) &&
                   withinHalfStep(answer.step, sent.step, frequencyResolutionHz) &&
                   withinHalfStep(answer.period, sent.period, fmPeriodStepS));

@@ -52,6 +52,9 @@ public:
     void setFmMode(int kind);
     int getFmMode() const;
     bool startFm(double &startHz, double &stopHz, double &stepHz, double &periodS);
+    // The sweep's bounds, step and period as startFm takes them, without
+    // starting it (a recalled set-up).
+    bool setFmSettings(double &startHz, double &stopHz, double &stepHz, double &periodS);
     void stopFm();
 
     void setTcpPort(int port);
@@ -103,6 +106,7 @@ protected:
 
 private:
     friend class GeneratorPrivate;
+    bool sendSweep(double &startHz, double &stopHz, double &stepHz, double &periodS, bool run);
     std::unique_ptr<GeneratorPrivate> d;
 };
 

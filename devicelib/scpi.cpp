@@ -46,8 +46,9 @@ struct CommonForm {
     const char *text;
 };
 
-const CommonForm commonForms[] = {
-    {Header::Idn, "*IDN"}, {Header::Rst, "*RST"}, {Header::Cls, "*CLS"}, {Header::Opc, "*OPC"}};
+const CommonForm commonForms[] = {{Header::Idn, "*IDN"}, {Header::Rst, "*RST"},
+                                  {Header::Cls, "*CLS"}, {Header::Opc, "*OPC"},
+                                  {Header::Sav, "*SAV"}, {Header::Rcl, "*RCL"}};
 
 QByteArray shortForm(const char *node) {
     QByteArray s;
@@ -356,6 +357,10 @@ bool isLockHeader(Header header) {
            header == Header::LockOwner;
 }
 
+bool isSetupHeader(Header header) {
+    return header == Header::Sav || header == Header::Rcl;
+}
+
 bool isPrintableAscii(const QByteArray &text) {
     for (char c : text)
         if (c < 0x20 || c > 0x7e)
@@ -388,6 +393,8 @@ QByteArray errorText(int code) {
         return "Data type error";
     case UndefinedHeader:
         return "Undefined header";
+    case MissingParameter:
+        return "Missing parameter";
     case InvalidSuffix:
         return "Invalid suffix";
     case CommandProtected:
@@ -400,6 +407,10 @@ QByteArray errorText(int code) {
         return "Too much data";
     case HardwareMissing:
         return "Hardware missing";
+    case MassStorageError:
+        return "Mass storage error";
+    case FileNameNotFound:
+        return "File name not found";
     case QueueOverflow:
         return "Queue overflow";
     default:

@@ -31,6 +31,8 @@ enum class Header {
     LockRequest, // SYST:LOCK:REQ?, REL and OWN?: the remote-control engine's, not the instrument's
     LockRelease,
     LockOwner,
+    Sav, // *SAV and *RCL: set-ups kept by the remote-control engine
+    Rcl,
 };
 
 enum ErrorCode {
@@ -38,12 +40,15 @@ enum ErrorCode {
     CommandError = -100,
     DataTypeError = -104,
     UndefinedHeader = -113,
+    MissingParameter = -109,
     InvalidSuffix = -131,
     CommandProtected = -203,
     SettingsConflict = -221,
     DataOutOfRange = -222,
     TooMuchData = -223,
     HardwareMissing = -241,
+    MassStorageError = -250,
+    FileNameNotFound = -256,
     QueueOverflow = -350,
 };
 
@@ -99,6 +104,8 @@ int parseFmKind(const QByteArray &text);
 
 // SYST:LOCK's commands, which the remote-control engine answers itself.
 bool isLockHeader(Header header);
+// *SAV and *RCL, which the remote-control engine answers from its saved set-ups.
+bool isSetupHeader(Header header);
 
 // Only bytes 0x20..0x7e: anything else is no command and no identification.
 bool isPrintableAscii(const QByteArray &text);

@@ -159,7 +159,8 @@ QByteArray Instrument::handleLine(const QByteArray &line) {
 void Instrument::State::execute(const Command &command, QList<QByteArray> &fields) {
     const bool levelHeaderWrong = (command.header == Header::Volt && spec->levelInDbm) ||
                                   (command.header == Header::Pow && !spec->levelInDbm);
-    if (levelHeaderWrong || isLockHeader(command.header)) { // the lock is the bridge's
+    // The lock and the saved set-ups are the bridge's.
+    if (levelHeaderWrong || isLockHeader(command.header) || isSetupHeader(command.header)) {
         errors.push(UndefinedHeader);
         return;
     }

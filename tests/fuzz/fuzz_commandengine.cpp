@@ -4,6 +4,8 @@
 // simulated instrument. Besides crashes
 // and sanitizer reports it checks what a client relies on: every query has its field in one reply
 // line, a line without a query gets no reply, error queues stay bounded and hold only known codes.
+// The same bytes as a saved set-up's file: what parses is written back as text that parses
+// to the same set-up.
 #include "commandengine.h"
 #include "controllock.h"
 #include "generator.h"
@@ -11,6 +13,7 @@
 #include "models.h"
 #include "require.h"
 #include "scpi.h"
+#include "setups.h"
 
 #include <cmath>
 #include <cstdio>
@@ -48,10 +51,21 @@ Generator &disconnectedDriver(int model) {
     return *drivers[model];
 }
 
+void checkSetupText(const QByteArray &bytes) {
+    setups::Setup setup, again;
+    QString why;
+    if (!setups::parse(bytes, setup, why))
+        return require(!why.isEmpty(), "a set-up refused without a reason", bytes);
+    const QByteArray text = setups::text(setup);
+    require(setups::parse(text, again, why), "a set-up's own text does not parse", bytes);
+    require(setups::text(again) == text, "a set-up changes when written back", bytes);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     const QByteArray bytes(reinterpret_cast<const char *>(data), int(size));
+    checkSetupText(bytes);
     QList<QByteArray> lines = bytes.split('\n');
     for (QByteArray &line : lines)
         if (line.endsWith('\r'))
