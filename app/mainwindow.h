@@ -2,6 +2,7 @@
 
 #include "journal/journalwindow.h"
 #include "link/devicelink.h"
+#include "setups.h"
 
 #include <QMainWindow>
 #include <QMessageBox>
@@ -101,6 +102,9 @@ private slots:
     void saveNetConfig();
     void getInfo();
     void showJournal();
+    void askAndSaveSetup();
+    void askAndDeleteSetup();
+    void refreshSetupsMenu();
 
 private:
     // Construction and destruction (app/mainwindow.cpp).
@@ -194,6 +198,22 @@ private:
     void markDriverChoicesInMenus();
     void showLoadedValues();
 
+    // Saved set-ups (settings/setups.cpp).
+    void createSetupsMenu();
+    void saveSetupAsked(const rfgen::setups::Setup &setup);
+    bool writeSetup(const QString &name, const rfgen::setups::Setup &setup);
+    rfgen::setups::Setup panelSetup() const;
+    void recallSetup(const QString &name);
+    void takePanelKeys(const QMap<QString, QString> &keys);
+    void showRecalled(const rfgen::setups::Setup &setup, const rfgen::setups::Recall &recall);
+    void showRecalledValue(QLCDNumber *display, QLabel *unitLabel, double value, int unit,
+                           bool accepted);
+    QString refusedText(const QList<rfgen::setups::Part> &refused) const;
+    static QString checkPanelKey(const QString &key, const QString &value);
+    // The panel's own keys of a set-up: a unit code or a number member each.
+    struct PanelKey;
+    static const std::vector<PanelKey> &panelKeys();
+
     // Device selection and connection (link/connection.cpp).
     void bindDriver(int model, QSerialPortInfo &port);
     void takeDriverChoices(Generator &from);
@@ -248,6 +268,7 @@ private:
     QAction *journalAction = nullptr;
     QAction *infoAction = nullptr;
     QAction *amplitudeLevelAction = nullptr;
+    QMenu *setupsMenu = nullptr;
     QAction *attenuationLevelAction = nullptr;
     std::vector<QPushButton *> paramButtons;
     std::vector<QLCDNumber *> displayStack;

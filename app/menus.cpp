@@ -75,6 +75,7 @@ void MainWindow::createMenus() {
     levelControlMenu = settingsMenu->addMenu(tr("Управление  выходным уровнем"));
     levelControlMenu->addAction(amplitudeLevelAction);
     levelControlMenu->addAction(attenuationLevelAction);
+    createSetupsMenu();
 }
 
 void MainWindow::setAmplitudeLevelControl() {
@@ -127,6 +128,7 @@ void MainWindow::showJournal() {
                 return rfgen::journal::replayScript(exchanges, QStringLiteral("localhost"), port);
             },
             this);
+        connect(journalWindow, &JournalWindow::setupAsked, this, &MainWindow::saveSetupAsked);
     }
     journalWindow->show();
     journalWindow->raise();

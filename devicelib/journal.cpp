@@ -1,6 +1,7 @@
 #include "journal.h"
 
 #include "scpi.h"
+#include "setups.h"
 
 #include <QDateTime>
 #include <QStringList>
@@ -94,7 +95,73 @@ QString replyText(const Exchange &exchange) {
     return exchange.answered ? QString::fromLatin1(exchange.reply) : QStringLiteral("нет ответа");
 }
 
+struct Setting {
+    QByteArray header, argument;
+    bool taken; // the instrument holds it
+};
+
+// The settings of the exchanges, in order.
+QList<Setting> settingsOf(const QList<Exchange> &exchanges) {
+    QList<Setting> settings;
+    for (const Exchange &e : exchanges) {
+        const QList<Command> commands = commandsOf(e.sent);
+        QList<int> refusedHere = refusedSettings(e);
+        if (e.verdict == Exchange::Verdict::Accepted)
+            refusedHere.clear();
+        const bool lost = e.refusedUnsent || (e.expectsReply && !e.answered) ||
+                          (e.verdict == Exchange::Verdict::Refused && refusedHere.isEmpty());
+        for (int i = 0; i < commands.size(); ++i)
+            if (!commands[i].query)
+                settings << Setting{commands[i].header, commands[i].argument,
+                                    !lost && !refusedHere.contains(i)};
+    }
+    return settings;
+}
+
+const std::pair<scpi::Header, std::optional<double> setups::Setup::*> numberSettings[] = {
+    {scpi::Header::Freq, &setups::Setup::frequencyHz},
+    {scpi::Header::Att, &setups::Setup::attenuationDb},
+    {scpi::Header::FmStart, &setups::Setup::sweepStartHz},
+    {scpi::Header::FmStop, &setups::Setup::sweepStopHz},
+    {scpi::Header::FmStep, &setups::Setup::sweepStepHz},
+    {scpi::Header::FmPeriod, &setups::Setup::sweepPeriodS},
+};
+
+void takeSetting(setups::Setup &setup, const Setting &setting) {
+    scpi::Command command;
+    if (scpi::parseCommand(setting.header, command) != scpi::NoError)
+        return;
+    const scpi::Header header = command.header;
+    double value = 0;
+    if (scpi::parseNumber(setting.argument, value)) {
+        for (const auto &[numberHeader, member] : numberSettings)
+            if (header == numberHeader)
+                setup.*member = value;
+        if (header == scpi::Header::Volt || header == scpi::Header::Pow) { // the last level set
+            setup.amplitudeV = header == scpi::Header::Volt ? std::optional(value) : std::nullopt;
+            setup.powerDbm = header == scpi::Header::Pow ? std::optional(value) : std::nullopt;
+        }
+    }
+    const int levelMode = scpi::parseLevelMode(setting.argument);
+    const int fmKind = scpi::parseFmKind(setting.argument);
+    if (header == scpi::Header::LevMode && levelMode >= 0)
+        setup.levelControl = levelMode;
+    if (header == scpi::Header::FmMode && fmKind >= 0)
+        setup.fmKind = fmKind;
+}
+
 } // namespace
+
+setups::Setup setupOf(const QList<Exchange> &exchanges) {
+    setups::Setup setup;
+    for (const Setting &setting : settingsOf(exchanges))
+        if (setting.taken)
+            takeSetting(setup, setting);
+    if (!setup.hasSweep()) // a sweep is kept whole or not at all
+        setup.sweepStartHz = setup.sweepStopHz = setup.sweepStepHz = setup.sweepPeriodS =
+            std::nullopt;
+    return setup;
+}
 
 bool refused(const Exchange &exchange) {
     if (exchange.refusedUnsent)
@@ -141,22 +208,12 @@ QString replayScript(const QList<Exchange> &exchanges, const QString &host, int 
         "inst = pyvisa.ResourceManager(\"@py\").open_resource(",
         "    RESOURCE, read_termination=\"\\n\", write_termination=\"\\n\", timeout=5000)",
     };
-    for (const Exchange &e : exchanges) {
-        const QList<Command> commands = commandsOf(e.sent);
-        QList<int> refusedHere = refusedSettings(e);
-        if (e.verdict == Exchange::Verdict::Accepted)
-            refusedHere.clear();
-        const bool lost = e.refusedUnsent || (e.expectsReply && !e.answered) ||
-                          (e.verdict == Exchange::Verdict::Refused && refusedHere.isEmpty());
-        for (int i = 0; i < commands.size(); ++i) {
-            if (commands[i].query)
-                continue;
-            const QByteArray text = (commands[i].header + ' ' + commands[i].argument).trimmed();
-            if (lost || refusedHere.contains(i))
-                script << "# не принято прибором, не повторяется: " + QString::fromLatin1(text);
-            else
-                script << "inst.write(" + pythonString(text) + ")";
-        }
+    for (const Setting &setting : settingsOf(exchanges)) {
+        const QByteArray text = (setting.header + ' ' + setting.argument).trimmed();
+        if (setting.taken)
+            script << "inst.write(" + pythonString(text) + ")";
+        else
+            script << "# не принято прибором, не повторяется: " + QString::fromLatin1(text);
     }
     script << "inst.query(\"*OPC?\")"
            << "error = inst.query(\"SYST:ERR?\").strip()"

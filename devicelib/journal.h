@@ -1,6 +1,7 @@
 #pragma once
 
 #include "exchange.h"
+#include "setups.h"
 
 #include <QList>
 #include <QString>
@@ -24,5 +25,9 @@ QString line(const Exchange &exchange);
 // A Python script for pyvisa that replays the settings of the exchanges, in
 // order, through the remote-control server on host:port.
 QString replayScript(const QList<Exchange> &exchanges, const QString &host, int port);
+
+// The settings the instrument took, the last of each, as a set-up (the
+// output state and the sweep's running are no part of one).
+setups::Setup setupOf(const QList<Exchange> &exchanges);
 
 } // namespace rfgen::journal

@@ -29,6 +29,10 @@ struct Setup {
     QMap<QString, QString> panel;
 
     bool hasLevel() const { return amplitudeV || powerDbm; }
+    bool isEmpty() const {
+        return !frequencyHz && !hasLevel() && !attenuationDb && !levelControl && !fmKind && !grid &&
+               !sweepStartHz && panel.isEmpty();
+    }
     bool hasSweep() const { return sweepStartHz && sweepStopHz && sweepStepHz && sweepPeriodS; }
 };
 

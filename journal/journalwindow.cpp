@@ -138,13 +138,16 @@ JournalWindow::JournalWindow(CommandJournal &journal,
     auto *clear = new QPushButton(QStringLiteral("Очистить"));
     auto *saveButton = new QPushButton(QStringLiteral("Сохранить..."));
     auto *copy = new QPushButton(QStringLiteral("Копировать как скрипт"));
+    auto *asSetup = new QPushButton(QStringLiteral("Сохранить как набор"));
     connect(clear, &QPushButton::clicked, &journal, &CommandJournal::clear);
     connect(saveButton, &QPushButton::clicked, this, &JournalWindow::save);
     connect(copy, &QPushButton::clicked, this, &JournalWindow::copyScript);
+    connect(asSetup, &QPushButton::clicked, this,
+            [this] { emit setupAsked(rfgen::journal::setupOf(this->journal.exchanges())); });
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(showPolls);
     buttons->addStretch();
-    for (QPushButton *button : {clear, saveButton, copy})
+    for (QPushButton *button : {clear, saveButton, copy, asSetup})
         buttons->addWidget(button);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(view);

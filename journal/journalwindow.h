@@ -1,6 +1,7 @@
 #pragma once
 
 #include "exchange.h"
+#include "setups.h"
 
 #include <QAbstractTableModel>
 #include <QContiguousCache>
@@ -56,6 +57,10 @@ public:
     // reason when the file could not be written (the old file then stays).
     bool saveTo(const QString &path, QString &why) const;
     void copyScript();
+
+signals:
+    // "Сохранить как набор": the settings since "Очистить", to be named.
+    void setupAsked(const rfgen::setups::Setup &setup);
 
 private:
     CommandJournal &journal;

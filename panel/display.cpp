@@ -16,6 +16,21 @@ bool isValid(int code) {
     return code >= Volt && code <= Millisecond;
 }
 
+namespace {
+const char *const words[] = {"", "V", "mV", "dBm", "dB", "kHz", "MHz", "GHz", "s", "ms"};
+}
+
+QString word(int code) {
+    return QLatin1String(isValid(code) ? words[code] : "");
+}
+
+int fromWord(const QString &word) {
+    for (int code = Volt; code <= Millisecond; ++code)
+        if (word == QLatin1String(words[code]))
+            return code;
+    return None;
+}
+
 QString label(int code) {
     switch (code) {
     case Volt:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QVector>
 
 class QStringList;
 class QWidget;
@@ -25,6 +26,15 @@ enum Code {
 bool isValid(int code);
 // The unit label's text ("МГц"); empty for an invalid code.
 QString label(int code);
+// The unit's name in files ("MHz"); None for a name that is none.
+QString word(int code);
+int fromWord(const QString &word);
+// The codes each kind of value may be shown in.
+inline const QVector<int> amplitudeCodes = {Volt, Millivolt, DbmV};
+inline const QVector<int> attenuationCodes = {Decibel};
+inline const QVector<int> amplitudeStepCodes = {Volt, Millivolt, DbmV, Decibel};
+inline const QVector<int> frequencyCodes = {Kilohertz, Megahertz, Gigahertz};
+inline const QVector<int> periodCodes = {Second, Millisecond};
 
 } // namespace units
 

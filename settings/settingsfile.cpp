@@ -7,6 +7,7 @@
 // previous file with a truncated one.
 #include "app/mainwindow.h"
 #include "panel/display.h"
+#include "setups.h"
 
 #include "ui_mainwindow.h"
 
@@ -15,11 +16,8 @@
 #include <QDir>
 #include <QFile>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
-
-#include <initializer_list>
 
 #include <unistd.h>
 
@@ -49,15 +47,6 @@ const QString portKey = QStringLiteral("Settings/Port");
 const QString loopbackOnlyKey = QStringLiteral("Settings/LoopbackOnly");
 
 constexpr int defaultTcpPort = 5025;
-
-// The unit codes each kind of value may be shown in.
-const std::initializer_list<int> amplitudeUnits = {units::Volt, units::Millivolt, units::DbmV};
-const std::initializer_list<int> attenuationUnits = {units::Decibel};
-const std::initializer_list<int> amplitudeStepUnits = {units::Volt, units::Millivolt, units::DbmV,
-                                                       units::Decibel};
-const std::initializer_list<int> frequencyUnits = {units::Kilohertz, units::Megahertz,
-                                                   units::Gigahertz};
-const std::initializer_list<int> periodUnits = {units::Second, units::Millisecond};
 
 // A program started from the desktop menu runs in the home folder with no
 // terminal: its file goes to the configuration folder, not among the user's own.
@@ -116,8 +105,7 @@ int readInt(const QSettings &file, const QString &key, int fallback) {
 }
 
 // A unit code the value cannot be shown in (a damaged file) counts as missing.
-int readUnit(const QSettings &file, const QString &key, int fallback,
-             std::initializer_list<int> allowed) {
+int readUnit(const QSettings &file, const QString &key, int fallback, const QVector<int> &allowed) {
     const int code = readInt(file, key, fallback);
     for (int unit : allowed)
         if (unit == code)
@@ -147,14 +135,6 @@ QByteArray iniText(const QVariantMap &entries) {
     return text.toUtf8();
 }
 
-// The new file is written beside the old one and replaces it only when
-// complete; flushed by hand, since commit() misses a failed final flush.
-bool replaceFile(const QString &path, const QByteArray &text) {
-    QSaveFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.flush() &&
-           file.commit();
-}
-
 } // namespace
 
 void MainWindow::saveSettings() {
@@ -168,7 +148,8 @@ void MainWindow::saveSettings() {
         writeDriverSettings(entries);
     // A write that fails leaves the previous file as it was. The window is
     // going away: the notice goes to the terminal or the session's log.
-    if (!replaceFile(path, iniText(entries)))
+    QString why;
+    if (!rfgen::setups::replaceFile(path, iniText(entries), why))
         qWarning().noquote() << tr("Настройки не сохранены: не удалось записать %1")
                                     .arg(QDir::toNativeSeparators(path));
 }
@@ -219,29 +200,31 @@ void MainWindow::writeDriverSettings(QVariantMap &file) const {
 
 void MainWindow::readPanelValues(const QSettings &file) {
     amplitude = readValue(file, amplitudeKey, 0.0);
-    amplitudeUnit = readUnit(file, amplitudeUnitKey, units::Millivolt, amplitudeUnits);
+    amplitudeUnit = readUnit(file, amplitudeUnitKey, units::Millivolt, units::amplitudeCodes);
     attenuation = readValue(file, attenuationKey, 0.0);
-    attenuationUnit = readUnit(file, attenuationUnitKey, units::Decibel, attenuationUnits);
+    attenuationUnit = readUnit(file, attenuationUnitKey, units::Decibel, units::attenuationCodes);
     amplitudeStep = readValue(file, amplitudeStepKey, 1.0);
-    amplitudeStepUnit = readUnit(file, amplitudeStepUnitKey, units::DbmV, amplitudeStepUnits);
+    amplitudeStepUnit =
+        readUnit(file, amplitudeStepUnitKey, units::DbmV, units::amplitudeStepCodes);
     frequency = readValue(file, frequencyKey, 100000000.0);
-    frequencyUnit = readUnit(file, frequencyUnitKey, units::Megahertz, frequencyUnits);
+    frequencyUnit = readUnit(file, frequencyUnitKey, units::Megahertz, units::frequencyCodes);
     frequencyStep = readValue(file, frequencyStepKey, 1000000.0);
-    frequencyStepUnit = readUnit(file, frequencyStepUnitKey, units::Megahertz, frequencyUnits);
+    frequencyStepUnit =
+        readUnit(file, frequencyStepUnitKey, units::Megahertz, units::frequencyCodes);
     fFmStart = readValue(file, fFmStartKey, 0.0);
-    fFmStartUnit = readUnit(file, fFmStartUnitKey, units::Megahertz, frequencyUnits);
+    fFmStartUnit = readUnit(file, fFmStartUnitKey, units::Megahertz, units::frequencyCodes);
     fFmStop = readValue(file, fFmStopKey, 0.0);
-    fFmStopUnit = readUnit(file, fFmStopUnitKey, units::Megahertz, frequencyUnits);
+    fFmStopUnit = readUnit(file, fFmStopUnitKey, units::Megahertz, units::frequencyCodes);
     fFmStep = readValue(file, fFmStepKey, 0.0);
-    fFmStepUnit = readUnit(file, fFmStepUnitKey, units::Megahertz, frequencyUnits);
+    fFmStepUnit = readUnit(file, fFmStepUnitKey, units::Megahertz, units::frequencyCodes);
     if (file.contains(tFmUnitKey)) {
         tFm = readValue(file, tFmKey, 0.0);
-        tFmUnit = readUnit(file, tFmUnitKey, units::Millisecond, periodUnits);
+        tFmUnit = readUnit(file, tFmUnitKey, units::Millisecond, units::periodCodes);
     } else {
         // An older file keeps the period's unit code under the period's key;
         // the period itself was not stored.
         tFm = 0.0;
-        tFmUnit = readUnit(file, tFmKey, units::Millisecond, periodUnits);
+        tFmUnit = readUnit(file, tFmKey, units::Millisecond, units::periodCodes);
     }
 }
 
