@@ -136,6 +136,12 @@ public:
     static QLabel *lockNotice(MainWindow &w) { return w.lockNotice; }
     static bool loopbackOnly(MainWindow &w) { return w.loopbackOnly; }
     static void openRemoteWindow(MainWindow &w) { w.netControlAction->trigger(); }
+    // Saved set-ups without their name dialogs.
+    static bool saveSetup(MainWindow &w, const QString &name) {
+        return w.writeSetup(name, w.panelSetup());
+    }
+    static void recallSetup(MainWindow &w, const QString &name) { w.recallSetup(name); }
+    static QMenu *setupsMenu(MainWindow &w) { return w.setupsMenu; }
     // Unit codes of the FM start, stop, step and period, kept beside PanelValues.
     static QVector<int> fmUnits(const MainWindow &w) {
         return {w.fFmStartUnit, w.fFmStopUnit, w.fFmStepUnit, w.tFmUnit};
