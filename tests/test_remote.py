@@ -196,6 +196,24 @@ class RemoteTest(unittest.TestCase):
         logged = {line.split("\t")[0] for line in pathlib.Path(served.journal).read_text().splitlines()}
         self.assertEqual(logged, {*names, third})
 
+    def test_saved_setups(self):  # *SAV on one instrument, *RCL on another
+        data = tempfile.mkdtemp(prefix="rfgen-data-")
+        self.addCleanup(shutil.rmtree, data, True)
+        served = Served(self, "orvex", "quendt", before=f"XDG_DATA_HOME={data} ", serve="--all")
+        names = sorted(served.ctl(f"port {i}").split()[1] for i in (0, 1))
+        [served.line(f"listening on {served.port + i} for {n}") for i, n in enumerate(names)]
+        first, second = (served.session(served.port + i) for i in (0, 1))
+        state = "FREQ?;VOLT?;ATT?;LEV:MODE?;FM:MODE?;FM:STAR?;FM:STOP?;FM:STEP?;FM:PER?;OUTP?"
+        self.assertEqual(first.query(
+            "FREQ 433.92 MHz;VOLT 0.5;ATT 10;LEV:MODE ATT;FM:MODE HOP;FM:STAR 400 MHz;"
+            "FM:STOP 500 MHz;FM:STEP 1 MHz;FM:PER 10 ms;FM:STAT ON;FM:STAT OFF;OUTP ON;*SAV 3;"
+            "SYST:ERR?"), '0,"No error"')
+        self.assertEqual(second.query("*RCL 3;SYST:ERR?;*RCL 5;SYST:ERR?"),
+                         '0,"No error";-256,"File name not found"')
+        held = "433920000;0.5;10;ATT;HOP;400000000;500000000;1000000;0.01;"
+        self.assertEqual([first.query(state), second.query(state)], [held + "1", held + "0"])
+        self.assertEqual(os.listdir(f"{data}/rfgen/setups"), ["3.txt"])
+
     def test_abusive_clients(self):
         served = Served(self, "orvex")
         inst = served.session()  # one of the 4 clients all along

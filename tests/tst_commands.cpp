@@ -264,6 +264,31 @@ private slots:
         QCOMPARE(script.contains("# не принято прибором"), refused);
     }
 
+    // "Сохранить как набор": the last accepted value of each setting; refused
+    // ones, the output and half a sweep are left out.
+    void journalAsSetup() {
+        const auto exchange = [](const char *sent, const char *reply, bool unsent = false) {
+            rfgen::Exchange e;
+            e.sent = sent;
+            e.reply = reply;
+            e.expectsReply = e.answered = *reply;
+            e.refusedUnsent = unsent;
+            return e;
+        };
+        const QList<rfgen::Exchange> journal = {
+            exchange("FREQ 5e6;FREQ?", "5000000"),      exchange("FREQ 7e6;FREQ?", "7000000"),
+            exchange("FREQ 9e9", "", true),             exchange("VOLT 0.5;VOLT?", "0.4"),
+            exchange("VOLT 0.25;VOLT?", "0.25"),        exchange("ATT 3;ATT?", "3"),
+            exchange("OUTP ON;OUTP?", "1"),             exchange("LEV:MODE ATT", ""),
+            exchange("FM:MODE HOP;FM:STAR 1e6;FM:STAT ON;FM:STAR?", "1000000"),
+            exchange("FREQ?;VOLT?;ATT?;OUTP?;FM:PER?", "1;2;3;4;5"),
+        };
+        QCOMPARE(rfgen::setups::text(rfgen::journal::setupOf(journal)).split('\n').mid(1),
+                 QByteArray("frequency_hz = 7000000\namplitude_v = 0.25\nattenuation_db = 3\n"
+                            "level_control = ATT\nfm_kind = HOP\n")
+                     .split('\n'));
+    }
+
     void instrumentRuns_data() {
         QTest::addColumn<int>("model");
         QTest::addColumn<QByteArray>("line");
