@@ -20,6 +20,7 @@ PANEL_COMMAND = "RFGEN_BUILD_DIR=build /usr/bin/python3 bench/panel_bench.py"
 REMOTE_COMMAND = "RFGEN_BUILD_DIR=build /usr/bin/python3 bench/remote_bench.py"
 PYVISA_COMMAND = "RFGEN_BUILD_DIR=build /usr/bin/python3 bench/pyvisa_bench.py"
 AUTOSEARCH_COMMAND = "umockdev-wrapper build/bench/bench_autosearch"
+SETUPS_COMMAND = "umockdev-wrapper build/bench/bench_setups"
 
 
 def first_line_with(path, prefix):
@@ -65,6 +66,17 @@ def autosearch_table():
     result = subprocess.run(["umockdev-wrapper", program], capture_output=True, text=True,
                             timeout=600, check=True)
     return result.stdout.rstrip()
+
+
+def setup_recall_row():
+    """The last line of bench_setups: median, p99 and max ms of a recall."""
+    program = os.path.join(BUILD, "bench", "bench_setups")
+    result = subprocess.run(["umockdev-wrapper", program], capture_output=True, text=True,
+                            timeout=600, check=True)
+    median, p99, top = result.stdout.split()[-3:]
+    return ("Click on a saved set-up to its last value confirmed (a full set-up, 11 values, "
+            "ORVEX, offscreen)", f"{median} ms median, {p99} ms p99 (max {top} ms) over 200 "
+            "recalls", SETUPS_COMMAND)
 
 
 def table(rows):
@@ -141,6 +153,7 @@ def report(panel, remote, pyvisa, serve_all, autosearch):
          f"(same run, window closed: {panel['cpu_idle_connected_percent']:.2f} %)", PANEL_COMMAND),
         ("CPU while the instrument is unplugged", f"{panel['cpu_unplugged_percent']:.2f} % of "
          f"one core over {cpu_window}", PANEL_COMMAND),
+        setup_recall_row(),
     ]
     remote_rows = [
         ("`FREQ?` round trip", f"{remote['query_median_ms']:.3f} ms median, "
