@@ -47,6 +47,8 @@ public:
              recall.held.attenuationDb);
     }
     void sweep(const Setup &setup) {
+        if (givenUp(Part::Sweep))
+            return;
         double start = *setup.sweepStartHz, stop = *setup.sweepStopHz;
         double step = *setup.sweepStepHz, period = *setup.sweepPeriodS;
         if (!generator.setFmSettings(start, stop, step, period))
@@ -65,10 +67,20 @@ private:
     bool report;
     Recall &recall;
 
+    // An instrument that stopped answering costs one wait, not one per value.
+    bool givenUp(Part part) {
+        if (generator.isResponding())
+            return false;
+        recall.refused << part;
+        return true;
+    }
+
     // As a typed value: what the instrument took is held, also when it took
     // another value than the one asked for.
     void send(bool (Generator::*set)(double &), double value, void (Generator::*signal)(double),
               Part part, std::optional<double> &held) {
+        if (givenUp(part))
+            return;
         const double asked = value;
         const bool accepted = (generator.*set)(value);
         if (accepted || value != asked) {

@@ -82,6 +82,7 @@ private slots:
     void badNamesAndFiles_data();
     void badNamesAndFiles();
     void remoteSlotsAreListed();
+    void silentInstrument();
 };
 
 void TestSetups::recall_data() {
@@ -224,6 +225,21 @@ void TestSetups::remoteSlotsAreListed() {
     QCOMPARE(listed, QStringList({"Сохранить набор...", "", "3", "", "Удалить набор..."}));
     writeFile("3", "frequency_hz = 1e8\nfrequency_hz = 1e8\n");
     QCOMPARE(client.execute("*RCL 3;SYST:ERR?"), QByteArray("-250,\"Mass storage error\""));
+}
+
+// One wait for an instrument that stopped answering, not one per value.
+void TestSetups::silentInstrument() {
+    QVERIFY(window = openOn(0));
+    writeFile("s", fullSetup);
+    ModalBoxCloser closer;
+    rig.instrument(handles[0]).setSilent(true);
+    Rig::recallSetup(*window, "s");
+    rig.instrument(handles[0]).setSilent(false);
+    QCOMPARE(rig.settings(handles[0]).join('|'),
+             QByteArray("FM:STAT OFF|LEV:MODE ATT|FM:MODE DOWN"));
+    QCOMPARE(window->statusBar()->currentMessage(),
+             QString("Набор «s»: прибор не принял ослабление, уровень, частоту, развертку"));
+    QTRY_COMPARE(closer.texts, QStringList("Генератор не отвечает"));
 }
 
 QTEST_MAIN(TestSetups)
