@@ -265,7 +265,7 @@ private slots:
     }
 
     // "Сохранить как набор": the last accepted value of each setting; refused
-    // ones, the output and half a sweep are left out.
+    // ones and the output are left out, and a sweep never set whole.
     void journalAsSetup() {
         const auto exchange = [](const char *sent, const char *reply, bool unsent = false) {
             rfgen::Exchange e;
@@ -276,17 +276,28 @@ private slots:
             return e;
         };
         const QList<rfgen::Exchange> journal = {
-            exchange("FREQ 5e6;FREQ?", "5000000"),      exchange("FREQ 7e6;FREQ?", "7000000"),
-            exchange("FREQ 9e9", "", true),             exchange("VOLT 0.5;VOLT?", "0.4"),
-            exchange("VOLT 0.25;VOLT?", "0.25"),        exchange("ATT 3;ATT?", "3"),
-            exchange("OUTP ON;OUTP?", "1"),             exchange("LEV:MODE ATT", ""),
-            exchange("FM:MODE HOP;FM:STAR 1e6;FM:STAT ON;FM:STAR?", "1000000"),
+            exchange("FREQ 5e6;FREQ?", "5000000"),
+            exchange("FREQ 7e6;FREQ?", "7000000"),
+            exchange("FREQ 9e9", "", true),
+            exchange("VOLT 0.5;VOLT?", "0.4"),
+            exchange("VOLT 0.25;VOLT?", "0.25"),
+            exchange("ATT 3;ATT?", "3"),
+            exchange("OUTP ON;OUTP?", "1"),
+            exchange("LEV:MODE ATT", ""),
+            exchange("LEV:MODE AMPL", ""),
+            exchange("FM:MODE HOP;FM:STAR 3e6;FM:STAT ON;FM:STAR?", "3000000"),
+            exchange("FM:MODE UP;FM:STAR 1e6;FM:STOP 2e6;FM:STEP 1e4;FM:PER 0.01;FM:STAT ON;"
+                     "FM:STAR?;FM:STOP?;FM:STEP?;FM:PER?;FM:STAT?",
+                     "1000000;2000000;10000;0.01;1"),
             exchange("FREQ?;VOLT?;ATT?;OUTP?;FM:PER?", "1;2;3;4;5"),
         };
         QCOMPARE(rfgen::setups::text(rfgen::journal::setupOf(journal)).split('\n').mid(1),
                  QByteArray("frequency_hz = 7000000\namplitude_v = 0.25\nattenuation_db = 3\n"
-                            "level_control = ATT\nfm_kind = HOP\n")
+                            "sweep_start_hz = 1000000\nsweep_stop_hz = 2000000\n"
+                            "sweep_step_hz = 10000\nsweep_period_s = 0.01\n"
+                            "level_control = AMPL\nfm_kind = UP\n")
                      .split('\n'));
+        QVERIFY(!rfgen::journal::setupOf(journal.mid(0, 10)).sweepStartHz); // only FM:STAR so far
     }
 
     void instrumentRuns_data() {

@@ -140,8 +140,10 @@ void TestSetups::recall() {
     const bool frequencyTaken = !status.contains("частоту");
     QCOMPARE(Rig::ui(*window).lcdNumber_Freq->isEnabled(), frequencyTaken);
     QCOMPARE(Rig::ui(*window).lcdNumber_Amp->isEnabled(), true);
-    if (setup.contains("GHz"))
+    if (setup.contains("GHz")) {
         QCOMPARE(Rig::values(*window).frequencyUnit, int(units::Gigahertz));
+        QCOMPARE(Rig::fmUnits(*window).back(), int(units::Second));
+    }
 
     QVERIFY(Rig::saveSetup(*window, "copy"));
     rig.instrument(handles[model]).handleLine("*RST;" + before);
@@ -159,6 +161,7 @@ void TestSetups::badNamesAndFiles_data() {
     };
     name("a way out of the folder", "../outside", "«/» и «..»");
     name("a slash", "a/b", "«/» и «..»");
+    name("two dots inside", "a..b", "«/» и «..»");
     name("a hidden file", ".profile", "с точки");
     name("a control character", QStringLiteral("a\tb"), "управляющий");
     name("65 characters", QString(65, 'x'), "длиннее 64");
@@ -212,17 +215,27 @@ void TestSetups::badNamesAndFiles() {
 void TestSetups::remoteSlotsAreListed() {
     QVERIFY(window = openOn(0));
     rfgen::CommandEngine client(Rig::driver(*window), "10.0.0.1:1");
-    QCOMPARE(client.execute("FREQ 2e9;*SAV 3;*RCL 7;SYST:ERR?;*SAV 10;SYST:ERR?;*RCL;SYST:ERR?"),
+    QCOMPARE(client.execute("FREQ 2e9;*SAV 3;*SAV 9;*RCL 7;SYST:ERR?;*SAV 10;SYST:ERR?;*RCL;"
+                            "SYST:ERR?"),
              QByteArray("-256,\"File name not found\";-222,\"Data out of range\";"
                         "-109,\"Missing parameter\""));
     QCOMPARE(client.execute("FREQ 1e9;*RCL 3;FREQ?;SYST:ERR?"),
              QByteArray("2000000000;0,\"No error\""));
+    QTRY_COMPARE(Rig::values(*window).frequency, 2e9); // the panel is told
+    writeFile("4", "frequency_hz = 9e9\nattenuation_db = 7\n");
+    QCOMPARE(client.execute("*RCL 4;SYST:ERR?;SYST:ERR?"),
+             QByteArray("-222,\"Data out of range\";0,\"No error\""));
+    QTRY_COMPARE(Rig::values(*window).attenuation, 7.0);
+    const QString longest(64, QLatin1Char('x'));
+    for (const QString &name : {longest, QStringLiteral("10"), QStringLiteral("2")})
+        writeFile(name, "frequency_hz = 1e8\n");
     QMenu *menu = Rig::setupsMenu(*window);
     emit menu->aboutToShow();
     QStringList listed;
     for (QAction *action : menu->actions())
         listed << action->text();
-    QCOMPARE(listed, QStringList({"Сохранить набор...", "", "3", "", "Удалить набор..."}));
+    QCOMPARE(listed, QStringList({"Сохранить набор...", "", "2", "3", "4", "9", "10", longest, "",
+                                  "Удалить набор..."}));
     writeFile("3", "frequency_hz = 1e8\nfrequency_hz = 1e8\n");
     QCOMPARE(client.execute("*RCL 3;SYST:ERR?"), QByteArray("-250,\"Mass storage error\""));
 }
