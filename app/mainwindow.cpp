@@ -37,6 +37,9 @@ MainWindow::MainWindow(QWidget *parent)
       titleBase(QStringLiteral("Генератор ")), activeUnit(0), activeDisplay(nullptr),
       activeUnitLabel(nullptr), panelMode(0), autoConnectTimerId(0), entryState(0),
       minusPending(false), entryText() {
+    // Before the form makes any widget: Qt keeps the first accessible object it
+    // made for a widget, and the form's texts already ask for them.
+    installPanelAccessibility();
     ui->setupUi(this);
     setWindowTitle(titleBase + tr(". Не подключен"));
     // The whole panel stays disabled until an instrument is connected.
@@ -56,7 +59,6 @@ MainWindow::MainWindow(QWidget *parent)
     createActions();
     createMenus();
     ui->centralWidget->installEventFilter(this);
-    installPanelAccessibility();
     // The AM mode is built by the form but never offered.
     ui->pushButton_AM->setVisible(false);
     // The remote-control mark keeps its room while hidden: showing it moves no key.
