@@ -145,7 +145,6 @@ private:
 
     // Parameter keys (panel/paramkeys.cpp).
     void fitReadoutTexts();
-    void giveReadoutsTheRoom();
     bool isParamChecked(int number) const;
     bool levelHeldAsAmplitude();
     void deselectOtherParams(int number);

@@ -41,26 +41,6 @@ void MainWindow::fitReadoutTexts() {
     reserveWidthFor(ui->label_Param,
                     {tr("Ослабление"), tr("Шаг Частоты"), tr("Шаг Амп."), tr("Шаг Скан."),
                      tr("Нижняя Гр."), tr("Верхняя Гр."), tr("Период")});
-    giveReadoutsTheRoom();
-}
-
-// The digits are what is read from across the bench: captions and units keep
-// the width of their longest text, the read-outs take all the rest.
-void MainWindow::giveReadoutsTheRoom() {
-    const auto stretch = [](QWidget *widget, int factor) {
-        QSizePolicy policy = widget->sizePolicy();
-        policy.setHorizontalStretch(factor);
-        widget->setSizePolicy(policy);
-    };
-    for (QWidget *text : std::initializer_list<QWidget *>{ui->label_Freq, ui->label_Amp,
-                                                          ui->label_Param, ui->label_FreqUnit,
-                                                          ui->label_AmpUnit, ui->label_ParamUnit}) {
-        stretch(text, 0);
-        text->setMaximumWidth(text->minimumSizeHint().width());
-    }
-    for (QWidget *display : std::initializer_list<QWidget *>{ui->lcdNumber_Freq, ui->lcdNumber_Amp,
-                                                             ui->lcdNumber_Param})
-        stretch(display, 1);
 }
 
 bool MainWindow::isParamChecked(int number) const {
