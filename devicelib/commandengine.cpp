@@ -11,13 +11,6 @@ namespace rfgen {
 
 using scpi::Header;
 
-namespace {
-bool levelInDbm(Generator *generator) {
-    const ModelSpec *spec = modelSpec(generator->modelCode());
-    return spec && spec->levelInDbm;
-}
-} // namespace
-
 CommandEngine::CommandEngine(Generator *generator, const QString &client)
     : generator(generator), client(client) {}
 
@@ -182,7 +175,7 @@ void CommandEngine::runQuery(const scpi::Command &command, QList<QByteArray> &fi
 }
 
 bool CommandEngine::isConvertedLevel(Header header) const {
-    const bool dbmModel = levelInDbm(generator);
+    const bool dbmModel = levelInDbm(generator->modelCode());
     return (header == Header::Volt && dbmModel) || (header == Header::Pow && !dbmModel);
 }
 

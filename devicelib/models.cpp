@@ -20,6 +20,11 @@ const ModelSpec *modelSpec(int code) {
     return nullptr;
 }
 
+bool levelInDbm(int code) {
+    const ModelSpec *spec = modelSpec(code);
+    return spec && spec->levelInDbm;
+}
+
 int modelFromIdentification(const QByteArray &reply) {
     const QByteArray maker = reply.split(',').value(0).trimmed().toUpper();
     for (const ModelSpec &spec : models)

@@ -28,6 +28,8 @@ struct ModelSpec {
 
 // The limits of a model code, or nullptr for an unknown code.
 const ModelSpec *modelSpec(int code);
+// Whether the model's level is POW in dBm (false for an unknown code).
+bool levelInDbm(int code);
 // Model code from an *IDN? reply: the maker field only, case-insensitive,
 // surrounding blanks ignored; NoModel when not recognised.
 int modelFromIdentification(const QByteArray &reply);

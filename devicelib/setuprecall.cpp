@@ -9,14 +9,9 @@ namespace rfgen::setups {
 
 namespace {
 
-bool levelInDbm(const Generator &generator) {
-    const ModelSpec *spec = modelSpec(generator.modelCode());
-    return spec && spec->levelInDbm;
-}
-
 // The instrument's level in volts, as the driver's interface holds it.
 bool currentLevel(Generator &generator, double &volts) {
-    const bool dbm = levelInDbm(generator);
+    const bool dbm = levelInDbm(generator.modelCode());
     QByteArray reply;
     double level = 0;
     if (!generator.query(dbm ? "POW?" : "VOLT?", reply) || !scpi::parseNumber(reply, level))
@@ -110,7 +105,7 @@ void sendLevels(Generator &generator, const Setup &setup, Sender &sender) {
 } // namespace
 
 bool capture(Generator &generator, Setup &setup) {
-    const bool dbm = levelInDbm(generator);
+    const bool dbm = levelInDbm(generator.modelCode());
     const QByteArray line = dbm ? "FREQ?;POW?;ATT?;FM:STAR?;FM:STOP?;FM:STEP?;FM:PER?"
                                 : "FREQ?;VOLT?;ATT?;FM:STAR?;FM:STOP?;FM:STEP?;FM:PER?";
     QByteArray reply;
@@ -127,12 +122,7 @@ bool capture(Generator &generator, Setup &setup) {
     setup.frequencyHz = v[0];
     (dbm ? setup.powerDbm : setup.amplitudeV) = v[1];
     setup.attenuationDb = v[2];
-    if (v[3] < v[4] && v[5] > 0) { // a sweep was set up
-        setup.sweepStartHz = v[3];
-        setup.sweepStopHz = v[4];
-        setup.sweepStepHz = v[5];
-        setup.sweepPeriodS = v[6];
-    }
+    setup.takeSweepIfSetUp(v[3], v[4], v[5], v[6]);
     setup.levelControl = generator.getLevelControl();
     setup.fmKind = generator.getFmMode();
     setup.grid = generator.getFrequencyGrid();

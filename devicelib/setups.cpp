@@ -141,6 +141,15 @@ QString wholeProblem(const Setup &setup) {
 
 } // namespace
 
+void Setup::takeSweepIfSetUp(double startHz, double stopHz, double stepHz, double periodS) {
+    if (!(startHz < stopHz && stepHz > 0 && periodS > 0))
+        return;
+    sweepStartHz = startHz;
+    sweepStopHz = stopHz;
+    sweepStepHz = stepHz;
+    sweepPeriodS = periodS;
+}
+
 QString folder() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
            QStringLiteral("/rfgen/setups");

@@ -34,6 +34,8 @@ struct Setup {
                !sweepStartHz && panel.isEmpty();
     }
     bool hasSweep() const { return sweepStartHz && sweepStopHz && sweepStepHz && sweepPeriodS; }
+    // Keeps a sweep only when one was set up (start below stop, a step, a period).
+    void takeSweepIfSetUp(double startHz, double stopHz, double stepHz, double periodS);
 };
 
 // $XDG_DATA_HOME/rfgen/setups (~/.local/share/rfgen/setups).
@@ -68,7 +70,7 @@ bool replaceFile(const QString &path, const QByteArray &text, QString &why);
 bool capture(Generator &generator, Setup &setup);
 
 // The parts of a set-up an instrument may refuse.
-enum class Part { Frequency, Level, Attenuation, Sweep };
+enum class Part { Frequency, Level, Attenuation, Sweep }; // callers index names by it
 struct Recall {
     QList<Part> refused;
     Setup held; // what the instrument holds now of what the set-up gave

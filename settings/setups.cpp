@@ -133,7 +133,7 @@ void MainWindow::askAndDeleteSetup() {
 Setup MainWindow::panelSetup() const {
     Setup setup;
     setup.frequencyHz = frequency;
-    if (generator->modelCode() == devicelink::PylarModel) {
+    if (rfgen::levelInDbm(generator->modelCode())) {
         const double dbm = rfgen::roundToStep(rfgen::voltsToDbm(amplitude), 0.01);
         if (std::isfinite(dbm))
             setup.powerDbm = dbm;
@@ -145,12 +145,7 @@ Setup MainWindow::panelSetup() const {
     setup.levelControl = generator->getLevelControl();
     setup.fmKind = generator->getFmMode();
     setup.grid = generator->getFrequencyGrid();
-    if (fFmStart < fFmStop && fFmStep > 0 && tFm > 0) {
-        setup.sweepStartHz = fFmStart;
-        setup.sweepStopHz = fFmStop;
-        setup.sweepStepHz = fFmStep;
-        setup.sweepPeriodS = tFm;
-    }
+    setup.takeSweepIfSetUp(fFmStart, fFmStop, fFmStep, tFm);
     for (const PanelKey &key : panelKeys())
         setup.panel.insert(key.key, key.unit ? units::word(this->*key.unit)
                                              : rfgen::scpi::formatNumber(this->*key.number));
@@ -238,22 +233,9 @@ void MainWindow::showRecalledValue(QLCDNumber *display, QLabel *unitLabel, doubl
 }
 
 QString MainWindow::refusedText(const QList<Part> &refused) const {
+    const QString names[] = {tr("частоту"), tr("уровень"), tr("ослабление"), tr("развертку")};
     QStringList parts;
-    for (Part part : refused) {
-        switch (part) {
-        case Part::Frequency:
-            parts << tr("частоту");
-            break;
-        case Part::Level:
-            parts << tr("уровень");
-            break;
-        case Part::Attenuation:
-            parts << tr("ослабление");
-            break;
-        case Part::Sweep:
-            parts << tr("развертку");
-            break;
-        }
-    }
+    for (Part part : refused)
+        parts << names[int(part)]; // in the order of Part
     return parts.join(QStringLiteral(", "));
 }
