@@ -52,7 +52,7 @@ public:
                 .join(QLatin1Char(' '))
                 .simplified();
         if (t == QAccessible::Description && !display->isEnabled())
-            return QObject::tr("не подтверждено прибором");
+            return QCoreApplication::translate("MainWindow", "не подтверждено прибором");
         return QAccessibleWidget::text(t);
     }
 };

@@ -1,3 +1,4 @@
+#include "app/language.h"
 #include "app/mainwindow.h"
 #include "app/shutdownsignals.h"
 
@@ -15,6 +16,7 @@ int main(int argc, char *argv[]) {
         Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("fusion"));
+    installPanelLanguage();
     // A stop request ends the event loop, so the window below is destroyed as
     // on a normal exit: settings written, RF output switched off.
     ShutdownSignals shutdownSignals;

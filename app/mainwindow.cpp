@@ -34,7 +34,7 @@ void paintReadout(QPalette &palette, Qt::GlobalColor lit, Qt::GlobalColor dimmed
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), errorBox(), ui(new Ui::MainWindow), generator(nullptr), orvexDriver(),
       pylarDriver(), quendtDriver(), paramButtons(), displayStack(), unitLabelStack(),
-      titleBase(QStringLiteral("Генератор ")), activeUnit(0), activeDisplay(nullptr),
+      titleBase(tr("Генератор ")), activeUnit(0), activeDisplay(nullptr),
       activeUnitLabel(nullptr), panelMode(0), autoConnectTimerId(0), entryState(0),
       minusPending(false), entryText() {
     // Before the form makes any widget: Qt keeps the first accessible object it

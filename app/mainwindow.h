@@ -148,7 +148,7 @@ private:
     bool isParamChecked(int number) const;
     bool levelHeldAsAmplitude();
     void deselectOtherParams(int number);
-    void setUnitKeyTexts(const QString &first, const QString &second, const QString &third);
+    void setUnitKeyTexts(const char *first, const char *second, const char *third);
     void setActiveReadout(QLCDNumber *display, QLabel *unitLabel);
     void makeActive(QLCDNumber *display, QLabel *unitLabel, int unit);
     void selectOnParamDisplay(const QString &caption, double value, int unit);

@@ -5,6 +5,7 @@
 #include "remoteserver.h"
 #include "scpi.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QMetaMethod>
 
@@ -22,8 +23,13 @@ namespace {
 constexpr int replyTimeoutMs = 500;
 constexpr int pollGraceMs = 100;
 constexpr int maxBufferBytes = 4096;
-const QString noAnswerText = QStringLiteral("Генератор не отвечает");
-const QString openFailedText = QStringLiteral("Не удалось открыть порт");
+// Shown by the panel in its own language; rfgen loads no translation.
+QString noAnswerText() {
+    return QCoreApplication::translate("rfgen::Generator", "Генератор не отвечает");
+}
+QString openFailedText() {
+    return QCoreApplication::translate("rfgen::Generator", "Не удалось открыть порт");
+}
 } // namespace
 
 GeneratorPrivate::GeneratorPrivate(Generator *owner) : q(owner) {
@@ -51,7 +57,7 @@ void GeneratorPrivate::open(const QSerialPortInfo &info) {
         QTimer::singleShot(0, q, [this, attempt = linkAttempt] {
             if (attempt != linkAttempt)
                 return;
-            emit q->error(openFailedText);
+            emit q->error(openFailedText());
             emit q->disconnected();
         });
         return;
@@ -284,7 +290,7 @@ void GeneratorPrivate::noAnswer() {
         return;
     outage = true;
     QMetaObject::invokeMethod(
-        q, [q = q] { emit q->error(noAnswerText); }, Qt::QueuedConnection);
+        q, [q = q] { emit q->error(noAnswerText()); }, Qt::QueuedConnection);
 }
 
 void GeneratorPrivate::startAsync(Pending kind) {
@@ -822,7 +828,8 @@ void Generator::startServer() {
     if (!d->server)
         d->server = std::make_unique<RemoteServer>(this);
     if (!d->server->listen(d->tcpPort, d->accessRules))
-        emit error(QStringLiteral("Не удалось запустить сервер на порту %1").arg(d->tcpPort));
+        emit error(QCoreApplication::translate("rfgen::Generator", "Не удалось запустить сервер на порту %1")
+                   .arg(d->tcpPort));
 }
 
 void Generator::stopServer() {

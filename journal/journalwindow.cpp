@@ -20,7 +20,30 @@ using rfgen::Exchange;
 
 namespace {
 constexpr int publishIntervalMs = 100;
+
+// The journal's own words, kept as written in its saved file, and shown in
+// the panel's language. The client's address follows its word.
+const char *const journalWords[] = {
+    QT_TRANSLATE_NOOP("CommandJournal", "Клиент"),
+    QT_TRANSLATE_NOOP("CommandJournal", "Опрос"),
+    QT_TRANSLATE_NOOP("CommandJournal", "Панель"),
+    QT_TRANSLATE_NOOP("CommandJournal", "не отправлено"),
+    QT_TRANSLATE_NOOP("CommandJournal", "нет ответа"),
+    QT_TRANSLATE_NOOP("CommandJournal", "отклонено"),
+    QT_TRANSLATE_NOOP("CommandJournal", "соединение закрыто: адрес вне разрешенных сетей"),
+};
+
+QString shownField(const Exchange &exchange, int column) {
+    const QString field = rfgen::journal::field(exchange, column);
+    const QString word = field.section(QLatin1Char(' '), 0, 0);
+    if (column == 1 && exchange.origin == Exchange::Origin::Client)
+        return CommandJournal::tr("Клиент") + field.mid(word.size());
+    for (const char *own : journalWords)
+        if (field == QString::fromUtf8(own))
+            return CommandJournal::tr(own);
+    return field;
 }
+} // namespace
 
 CommandJournal::CommandJournal(QObject *parent) : QAbstractTableModel(parent), ring(capacity) {
     publishTimer.setSingleShot(true);
@@ -93,14 +116,15 @@ QVariant CommandJournal::data(const QModelIndex &index, int role) const {
         return e.origin == Exchange::Origin::Poll;
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole) // a tip shows what is cut off
         return QVariant();
-    return rfgen::journal::field(e, index.column());
+    return shownField(e, index.column());
 }
 
 QVariant CommandJournal::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QVariant();
-    static const QStringList titles{"Время", "Источник", "Команда", "Ответ", ""};
-    return titles.value(section);
+    static const char *const titles[] = {QT_TR_NOOP("Время"), QT_TR_NOOP("Источник"),
+                                         QT_TR_NOOP("Команда"), QT_TR_NOOP("Ответ")};
+    return section >= 0 && section < 4 ? tr(titles[section]) : QString();
 }
 
 // ------------------------------------------------------------------ window
@@ -110,8 +134,8 @@ JournalWindow::JournalWindow(CommandJournal &journal,
                              QWidget *parent)
     : QWidget(parent, Qt::Window), journal(journal), script(std::move(script)),
       shown(new QSortFilterProxyModel(this)), view(new QTableView),
-      showPolls(new QCheckBox(QStringLiteral("Показывать опрос"))) {
-    setWindowTitle(QStringLiteral("Журнал команд"));
+      showPolls(new QCheckBox(tr("Показывать опрос"))) {
+    setWindowTitle(tr("Журнал команд"));
     resize(fontMetrics().averageCharWidth() * 120, fontMetrics().height() * 24);
     shown->setSourceModel(&journal);
     shown->setFilterRole(Qt::UserRole);
@@ -124,7 +148,8 @@ JournalWindow::JournalWindow(CommandJournal &journal,
     const int padding = metrics.averageCharWidth() * 2;
     view->verticalHeader()->setDefaultSectionSize(metrics.height() + padding / 2);
     view->setColumnWidth(0, metrics.horizontalAdvance(QStringLiteral("00:00:00.000")) + padding);
-    view->setColumnWidth(1, metrics.horizontalAdvance(QStringLiteral("Клиент 127.0.0.1:55555")) +
+    view->setColumnWidth(1, metrics.horizontalAdvance(CommandJournal::tr("Клиент") +
+                                                                QStringLiteral(" 127.0.0.1:55555")) +
                                 padding);
     view->setColumnWidth(2, metrics.averageCharWidth() * 34);
     view->setColumnWidth(3, metrics.averageCharWidth() * 22);
@@ -135,10 +160,10 @@ JournalWindow::JournalWindow(CommandJournal &journal,
     });
     followNewRows();
 
-    auto *clear = new QPushButton(QStringLiteral("Очистить"));
-    auto *saveButton = new QPushButton(QStringLiteral("Сохранить..."));
-    auto *copy = new QPushButton(QStringLiteral("Копировать как скрипт"));
-    auto *asSetup = new QPushButton(QStringLiteral("Сохранить как набор"));
+    auto *clear = new QPushButton(tr("Очистить"));
+    auto *saveButton = new QPushButton(tr("Сохранить..."));
+    auto *copy = new QPushButton(tr("Копировать как скрипт"));
+    auto *asSetup = new QPushButton(tr("Сохранить как набор"));
     connect(clear, &QPushButton::clicked, &journal, &CommandJournal::clear);
     connect(saveButton, &QPushButton::clicked, this, &JournalWindow::save);
     connect(copy, &QPushButton::clicked, this, &JournalWindow::copyScript);
@@ -186,12 +211,12 @@ bool JournalWindow::saveTo(const QString &path, QString &why) const {
 
 void JournalWindow::save() {
     const QString path = QFileDialog::getSaveFileName(
-        this, QStringLiteral("Сохранить журнал"), QStringLiteral("journal.txt"),
-        QStringLiteral("Текст (*.txt);;Все файлы (*)"));
+        this, tr("Сохранить журнал"), QStringLiteral("journal.txt"),
+        tr("Текст (*.txt);;Все файлы (*)"));
     QString why;
     if (!path.isEmpty() && !saveTo(path, why))
-        QMessageBox::warning(this, QStringLiteral("Журнал команд"),
-                             QStringLiteral("Не удалось сохранить журнал: ") + why);
+        QMessageBox::warning(this, tr("Журнал команд"),
+                             tr("Не удалось сохранить журнал: ") + why);
 }
 
 void JournalWindow::copyScript() {

@@ -4,6 +4,7 @@
 
 #include "ui_mainwindow.h"
 
+#include <QCoreApplication>
 #include <QStyleOptionButton>
 
 #include <algorithm>
@@ -34,23 +35,23 @@ int fromWord(const QString &word) {
 QString label(int code) {
     switch (code) {
     case Volt:
-        return QStringLiteral("В");
+        return QCoreApplication::translate("MainWindow", "В");
     case Millivolt:
-        return QStringLiteral("мВ");
+        return QCoreApplication::translate("MainWindow", "мВ");
     case DbmV:
         return QStringLiteral("dBmV");
     case Decibel:
         return QStringLiteral("dB");
     case Kilohertz:
-        return QStringLiteral("КГц");
+        return QCoreApplication::translate("MainWindow", "КГц");
     case Megahertz:
-        return QStringLiteral("МГц");
+        return QCoreApplication::translate("MainWindow", "МГц");
     case Gigahertz:
-        return QStringLiteral("ГГц");
+        return QCoreApplication::translate("MainWindow", "ГГц");
     case Second:
         return QStringLiteral("c"); // Latin c, as the instrument labels it
     case Millisecond:
-        return QStringLiteral("мс");
+        return QCoreApplication::translate("MainWindow", "мс");
     default:
         return QString();
     }

@@ -7,16 +7,19 @@
 
 namespace {
 
-const QString kilohertz = QStringLiteral("КГц");
-const QString megahertz = QStringLiteral("МГц");
-const QString gigahertz = QStringLiteral("ГГц");
-const QString volt = QStringLiteral("В");
-const QString millivolt = QStringLiteral("мВ");
-const QString dbmV = QStringLiteral("dBmV");
-const QString decibel = QStringLiteral("dB");
-const QString blank = QStringLiteral(" ");
-const QString second = QStringLiteral("с"); // Cyrillic, as printed on the instrument's key
-const QString millisecond = QStringLiteral("мс");
+// Unit key texts, shown through tr() in the panel's language.
+const char *const kilohertz = QT_TRANSLATE_NOOP("MainWindow", "КГц");
+const char *const megahertz = QT_TRANSLATE_NOOP("MainWindow", "МГц");
+const char *const gigahertz = QT_TRANSLATE_NOOP("MainWindow", "ГГц");
+const char *const volt = QT_TRANSLATE_NOOP("MainWindow", "В");
+const char *const millivolt = QT_TRANSLATE_NOOP("MainWindow", "мВ");
+const char *const dbmV = "dBmV";
+const char *const decibel = "dB";
+const char *const blank = " ";
+// Cyrillic, as printed on the instrument's key
+const char *const second = QT_TRANSLATE_NOOP("MainWindow", "с");
+const char *const millisecond = QT_TRANSLATE_NOOP("MainWindow", "мс");
+const char *const none = "";
 
 // The last key that a selection releases: in FM mode the sweep switch (the
 // sixth key) is left alone, so choosing a sweep parameter keeps the sweep on.
@@ -34,8 +37,10 @@ void MainWindow::fitReadoutTexts() {
         unitLabels << units::label(code);
     for (QLabel *label : {ui->label_FreqUnit, ui->label_AmpUnit, ui->label_ParamUnit})
         reserveWidthFor(label, unitLabels);
-    const QStringList keyTexts = {kilohertz, megahertz, gigahertz, volt,       millivolt,
-                                  dbmV,      decibel,   second,    millisecond};
+    QStringList keyTexts;
+    for (const char *text : {kilohertz, megahertz, gigahertz, volt, millivolt, dbmV, decibel,
+                             second, millisecond})
+        keyTexts << tr(text);
     for (QPushButton *key : {ui->pushButton_Units1, ui->pushButton_Units2, ui->pushButton_Units3})
         reserveWidthFor(key, keyTexts);
     reserveWidthFor(ui->label_Param,
@@ -65,11 +70,10 @@ void MainWindow::deselectOtherParams(int number) {
     }
 }
 
-void MainWindow::setUnitKeyTexts(const QString &first, const QString &second,
-                                 const QString &third) {
-    ui->pushButton_Units1->setText(first);
-    ui->pushButton_Units2->setText(second);
-    ui->pushButton_Units3->setText(third);
+void MainWindow::setUnitKeyTexts(const char *first, const char *second, const char *third) {
+    ui->pushButton_Units1->setText(tr(first));
+    ui->pushButton_Units2->setText(tr(second));
+    ui->pushButton_Units3->setText(tr(third));
 }
 
 void MainWindow::setActiveReadout(QLCDNumber *display, QLabel *unitLabel) {
@@ -200,7 +204,7 @@ void MainWindow::on_pushButton_Param4_clicked(bool checked) {
         return;
     }
     deselectOtherParams(4);
-    setUnitKeyTexts(second, millisecond, QString());
+    setUnitKeyTexts(second, millisecond, none);
     selectOnParamDisplay(tr("Период"), tFm, tFmUnit);
 }
 
