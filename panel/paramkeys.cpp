@@ -7,6 +7,13 @@
 
 namespace {
 
+// A label keeps the width of the longest text it may show, whatever it shows now.
+void fixWidthFor(QLabel *label, const QStringList &texts) {
+    reserveWidthFor(label, texts);
+    label->setFixedWidth(label->minimumWidth());
+    label->setSizePolicy(QSizePolicy::Fixed, label->sizePolicy().verticalPolicy());
+}
+
 // Unit key texts, shown through tr() in the panel's language.
 const char *const kilohertz = QT_TRANSLATE_NOOP("MainWindow", "КГц");
 const char *const megahertz = QT_TRANSLATE_NOOP("MainWindow", "МГц");
@@ -30,22 +37,28 @@ int lastReleasedKey(int mode) {
 } // namespace
 
 // The unit keys and labels may show any unit, the parameter read-out's
-// caption any that the keys below give it.
+// caption any that the keys below give it. The digits are what is read from
+// across the bench: the caption and unit columns keep the width of their
+// longest text, the read-outs take all the rest.
 void MainWindow::fitReadoutTexts() {
     QStringList unitLabels;
     for (int code = units::Volt; code <= units::Millisecond; ++code)
         unitLabels << units::label(code);
     for (QLabel *label : {ui->label_FreqUnit, ui->label_AmpUnit, ui->label_ParamUnit})
-        reserveWidthFor(label, unitLabels);
+        fixWidthFor(label, unitLabels);
     QStringList keyTexts;
     for (const char *text : {kilohertz, megahertz, gigahertz, volt, millivolt, dbmV, decibel,
                              second, millisecond})
         keyTexts << tr(text);
     for (QPushButton *key : {ui->pushButton_Units1, ui->pushButton_Units2, ui->pushButton_Units3})
         reserveWidthFor(key, keyTexts);
-    reserveWidthFor(ui->label_Param,
-                    {tr("Ослабление"), tr("Шаг Частоты"), tr("Шаг Амп."), tr("Шаг Скан."),
-                     tr("Нижняя Гр."), tr("Верхняя Гр."), tr("Период")});
+    const QStringList captions = {ui->label_Freq->text(), ui->label_Amp->text(),
+                                  tr("Ослабление"),       tr("Шаг Частоты"),
+                                  tr("Шаг Амп."),         tr("Шаг Скан."),
+                                  tr("Нижняя Гр."),       tr("Верхняя Гр."),
+                                  tr("Период")};
+    for (QLabel *caption : {ui->label_Freq, ui->label_Amp, ui->label_Param})
+        fixWidthFor(caption, captions);
 }
 
 bool MainWindow::isParamChecked(int number) const {
