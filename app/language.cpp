@@ -32,10 +32,11 @@ QString panelLanguage(const QStringList &languages) {
 
 QString installPanelLanguage() {
     Q_INIT_RESOURCE(translations);
+    static QTranslator translator; // lives as long as the program
+    QCoreApplication::removeTranslator(&translator);
     const QString language = panelLanguage(userLanguages());
     if (language == QLatin1String("ru"))
         return language;
-    static QTranslator translator; // lives as long as the program
     if (!translator.load(QStringLiteral(":/i18n/rfpanel_") + language))
         return QStringLiteral("ru");
     QCoreApplication::installTranslator(&translator);

@@ -79,10 +79,10 @@ def stop(process):
 class XServer:
     """A private Xvfb; the display number is picked by the server itself."""
 
-    def __init__(self, workdir):
+    def __init__(self, workdir, dpi=96, screen="1280x1024x24"):
         read_end, write_end = os.pipe()
         self.process = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24", "-dpi", "96",
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", screen, "-dpi", str(dpi),
              "-nolisten", "tcp", "-noreset"],
             pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)

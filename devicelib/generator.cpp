@@ -828,8 +828,9 @@ void Generator::startServer() {
     if (!d->server)
         d->server = std::make_unique<RemoteServer>(this);
     if (!d->server->listen(d->tcpPort, d->accessRules))
-        emit error(QCoreApplication::translate("rfgen::Generator", "Не удалось запустить сервер на порту %1")
-                   .arg(d->tcpPort));
+        emit error(QCoreApplication::translate("rfgen::Generator",
+                                               "Не удалось запустить сервер на порту %1")
+                       .arg(d->tcpPort));
 }
 
 void Generator::stopServer() {

@@ -73,13 +73,15 @@ public:
     QString read(const QByteArray &raw) {
         QString line;
         if (!isText(raw, line))
-            return QCoreApplication::translate("rfgen::setups", "не текст (двоичные данные или управляющий символ)");
+            return QCoreApplication::translate("rfgen::setups",
+                                               "не текст (двоичные данные или управляющий символ)");
         line = line.trimmed();
         if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
             return QString();
         const int equals = line.indexOf(QLatin1Char('='));
         if (equals < 0)
-            return QCoreApplication::translate("rfgen::setups", "нет знака «=» между ключом и значением");
+            return QCoreApplication::translate("rfgen::setups",
+                                               "нет знака «=» между ключом и значением");
         const QString key = line.left(equals).trimmed();
         const QString value = line.mid(equals + 1).trimmed();
         if (seen.contains(key))
@@ -122,7 +124,8 @@ private:
 
     static QString takeCode(std::optional<int> &member, int code, const QString &value) {
         if (code < 0)
-            return QCoreApplication::translate("rfgen::setups", "значение %1 не из допустимых").arg(quoted(value));
+            return QCoreApplication::translate("rfgen::setups", "значение %1 не из допустимых")
+                .arg(quoted(value));
         member = code;
         return QString();
     }
@@ -131,12 +134,14 @@ private:
 // A set-up's file holds a whole sweep or none of it, and one level.
 QString wholeProblem(const Setup &setup) {
     if (setup.amplitudeV && setup.powerDbm)
-        return QCoreApplication::translate("rfgen::setups", "уровень задан дважды: amplitude_v и power_dbm");
+        return QCoreApplication::translate("rfgen::setups",
+                                           "уровень задан дважды: amplitude_v и power_dbm");
     const bool any =
         setup.sweepStartHz || setup.sweepStopHz || setup.sweepStepHz || setup.sweepPeriodS;
     if (any && !setup.hasSweep())
-        return QCoreApplication::translate("rfgen::setups", "развертка задана не вся: нужны sweep_start_hz, sweep_stop_hz, "
-                              "sweep_step_hz и sweep_period_s");
+        return QCoreApplication::translate(
+            "rfgen::setups", "развертка задана не вся: нужны sweep_start_hz, sweep_stop_hz, "
+                             "sweep_step_hz и sweep_period_s");
     return QString();
 }
 
@@ -160,14 +165,18 @@ QString nameProblem(const QString &name) {
     if (name.trimmed().isEmpty())
         return QCoreApplication::translate("rfgen::setups", "Имя набора пустое");
     if (name.size() > maxNameLength)
-        return QCoreApplication::translate("rfgen::setups", "Имя набора длиннее %1 знаков").arg(maxNameLength);
+        return QCoreApplication::translate("rfgen::setups", "Имя набора длиннее %1 знаков")
+            .arg(maxNameLength);
     if (name.contains(QLatin1Char('/')) || name.contains(QLatin1String("..")))
-        return QCoreApplication::translate("rfgen::setups", "Имя набора не может содержать «/» и «..»");
+        return QCoreApplication::translate("rfgen::setups",
+                                           "Имя набора не может содержать «/» и «..»");
     if (name.startsWith(QLatin1Char('.')))
-        return QCoreApplication::translate("rfgen::setups", "Имя набора не может начинаться с точки");
+        return QCoreApplication::translate("rfgen::setups",
+                                           "Имя набора не может начинаться с точки");
     for (QChar c : name)
         if (c.category() == QChar::Other_Control)
-            return QCoreApplication::translate("rfgen::setups", "Имя набора содержит управляющий символ");
+            return QCoreApplication::translate("rfgen::setups",
+                                               "Имя набора содержит управляющий символ");
     return QString();
 }
 
@@ -222,10 +231,13 @@ bool parse(const QByteArray &text, Setup &setup, QString &why, const PanelCheck 
         const bool last = index == lines.size() - 1; // what follows the last line feed
         if (last && raw.isEmpty())
             break;
-        QString problem = last ? QCoreApplication::translate("rfgen::setups", "строка не закончена: файл обрезан?")
+        QString problem = last ? QCoreApplication::translate("rfgen::setups",
+                                                             "строка не закончена: файл обрезан?")
                                : reader.read(raw.endsWith('\r') ? raw.chopped(1) : raw);
         if (!problem.isEmpty()) {
-            why = QCoreApplication::translate("rfgen::setups", "строка %1: %2").arg(index + 1).arg(problem);
+            why = QCoreApplication::translate("rfgen::setups", "строка %1: %2")
+                      .arg(index + 1)
+                      .arg(problem);
             return false;
         }
     }
@@ -243,7 +255,8 @@ bool load(const QString &folder, const QString &name, Setup &setup, QString &why
     const QString path = QDir::toNativeSeparators(pathOf(folder, name));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        why = QCoreApplication::translate("rfgen::setups", "Не удалось прочитать %1: %2").arg(path, file.errorString());
+        why = QCoreApplication::translate("rfgen::setups", "Не удалось прочитать %1: %2")
+                  .arg(path, file.errorString());
         return false;
     }
     const QByteArray content = file.read(maxFileBytes + 1);
@@ -275,7 +288,8 @@ bool save(const QString &folder, const QString &name, const Setup &setup, QStrin
         return false;
     const QString path = pathOf(folder, name);
     if (!QDir().mkpath(folder) || !replaceFile(path, text(setup), why)) {
-        why = QCoreApplication::translate("rfgen::setups", "Набор не сохранен: не удалось записать %1: %2")
+        why = QCoreApplication::translate("rfgen::setups",
+                                          "Набор не сохранен: не удалось записать %1: %2")
                   .arg(QDir::toNativeSeparators(path), why);
         return false;
     }
@@ -288,7 +302,8 @@ bool remove(const QString &folder, const QString &name, QString &why) {
     QFile file(pathOf(folder, name));
     if (file.remove())
         return true;
-    why = QCoreApplication::translate("rfgen::setups", "Набор не удален: %1").arg(file.errorString());
+    why =
+        QCoreApplication::translate("rfgen::setups", "Набор не удален: %1").arg(file.errorString());
     return false;
 }
 

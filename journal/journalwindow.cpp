@@ -149,7 +149,7 @@ JournalWindow::JournalWindow(CommandJournal &journal,
     view->verticalHeader()->setDefaultSectionSize(metrics.height() + padding / 2);
     view->setColumnWidth(0, metrics.horizontalAdvance(QStringLiteral("00:00:00.000")) + padding);
     view->setColumnWidth(1, metrics.horizontalAdvance(CommandJournal::tr("Клиент") +
-                                                                QStringLiteral(" 127.0.0.1:55555")) +
+                                                      QStringLiteral(" 127.0.0.1:55555")) +
                                 padding);
     view->setColumnWidth(2, metrics.averageCharWidth() * 34);
     view->setColumnWidth(3, metrics.averageCharWidth() * 22);
@@ -210,13 +210,12 @@ bool JournalWindow::saveTo(const QString &path, QString &why) const {
 }
 
 void JournalWindow::save() {
-    const QString path = QFileDialog::getSaveFileName(
-        this, tr("Сохранить журнал"), QStringLiteral("journal.txt"),
-        tr("Текст (*.txt);;Все файлы (*)"));
+    const QString path =
+        QFileDialog::getSaveFileName(this, tr("Сохранить журнал"), QStringLiteral("journal.txt"),
+                                     tr("Текст (*.txt);;Все файлы (*)"));
     QString why;
     if (!path.isEmpty() && !saveTo(path, why))
-        QMessageBox::warning(this, tr("Журнал команд"),
-                             tr("Не удалось сохранить журнал: ") + why);
+        QMessageBox::warning(this, tr("Журнал команд"), tr("Не удалось сохранить журнал: ") + why);
 }
 
 void JournalWindow::copyScript() {

@@ -47,16 +47,14 @@ void MainWindow::fitReadoutTexts() {
     for (QLabel *label : {ui->label_FreqUnit, ui->label_AmpUnit, ui->label_ParamUnit})
         fixWidthFor(label, unitLabels);
     QStringList keyTexts;
-    for (const char *text : {kilohertz, megahertz, gigahertz, volt, millivolt, dbmV, decibel,
-                             second, millisecond})
+    for (const char *text :
+         {kilohertz, megahertz, gigahertz, volt, millivolt, dbmV, decibel, second, millisecond})
         keyTexts << tr(text);
     for (QPushButton *key : {ui->pushButton_Units1, ui->pushButton_Units2, ui->pushButton_Units3})
         reserveWidthFor(key, keyTexts);
-    const QStringList captions = {ui->label_Freq->text(), ui->label_Amp->text(),
-                                  tr("Ослабление"),       tr("Шаг Частоты"),
-                                  tr("Шаг Амп."),         tr("Шаг Скан."),
-                                  tr("Нижняя Гр."),       tr("Верхняя Гр."),
-                                  tr("Период")};
+    const QStringList captions = {ui->label_Freq->text(), ui->label_Amp->text(), tr("Ослабление"),
+                                  tr("Шаг Частоты"),      tr("Шаг Амп."),        tr("Шаг Скан."),
+                                  tr("Нижняя Гр."),       tr("Верхняя Гр."),     tr("Период")};
     for (QLabel *caption : {ui->label_Freq, ui->label_Amp, ui->label_Param})
         fixWidthFor(caption, captions);
 }

@@ -3,6 +3,8 @@
 // the remote-control window, the error box, and the program's orderly end.
 #include "rig.h"
 
+#include "app/language.h"
+
 #include "journal.h"
 
 #include <QAbstractItemModelTester>
@@ -162,6 +164,54 @@ private slots:
         QVERIFY(quendt >= 0 && orvex >= 0 && pylar >= 0);
     }
     void init() { pluggedOnly({quendt}); }
+
+    // The user's languages as the environment names them, first one the panel has wins.
+    void languageChoice_data() {
+        QTest::addColumn<QByteArray>("language"); // LANGUAGE
+        QTest::addColumn<QByteArray>("lcAll");
+        QTest::addColumn<QByteArray>("lang");
+        QTest::addColumn<QString>("chosen");
+        QTest::newRow("nothing set") << QByteArray() << QByteArray() << QByteArray() << "ru";
+        QTest::newRow("C") << QByteArray() << QByteArray() << QByteArray("C") << "ru";
+        QTest::newRow("POSIX, C.UTF-8")
+            << QByteArray() << QByteArray("POSIX") << QByteArray("C.UTF-8") << "ru";
+        QTest::newRow("LANGUAGE=en") << QByteArray("en") << QByteArray() << QByteArray("C") << "en";
+        QTest::newRow("English locale")
+            << QByteArray() << QByteArray() << QByteArray("en_GB.UTF-8") << "en";
+        QTest::newRow("LC_ALL before LANG")
+            << QByteArray() << QByteArray("ru_RU.UTF-8") << QByteArray("en_US.UTF-8") << "ru";
+        QTest::newRow("LANGUAGE before the locale")
+            << QByteArray("en_US") << QByteArray("ru_RU.UTF-8") << QByteArray() << "en";
+        QTest::newRow("first known of a list")
+            << QByteArray("de:fr_FR:en:ru") << QByteArray() << QByteArray() << "en";
+        QTest::newRow("Russian first")
+            << QByteArray("ru:en") << QByteArray() << QByteArray("en_US") << "ru";
+        QTest::newRow("none known, English locale")
+            << QByteArray("de:uk") << QByteArray() << QByteArray("en_US.UTF-8@euro") << "en";
+        QTest::newRow("a name that only starts alike")
+            << QByteArray("eng:rus") << QByteArray() << QByteArray() << "ru";
+    }
+    void languageChoice() {
+        QFETCH(QByteArray, language);
+        QFETCH(QByteArray, lcAll);
+        QFETCH(QByteArray, lang);
+        QFETCH(QString, chosen);
+        const std::pair<const char *, QByteArray> wanted[] = {
+            {"LANGUAGE", language}, {"LC_ALL", lcAll}, {"LC_MESSAGES", {}}, {"LANG", lang}};
+        const auto set = [](const char *name, const QByteArray &value) {
+            value.isNull() ? qunsetenv(name) : qputenv(name, value);
+        };
+        QList<QByteArray> before;
+        for (const auto &[name, value] : wanted) {
+            before << (qEnvironmentVariableIsSet(name) ? qgetenv(name) : QByteArray());
+            set(name, value);
+        }
+        const auto guard = qScopeGuard([&] {
+            for (int i = 0; i < 4; ++i)
+                set(wanted[i].first, before[i]);
+        });
+        QCOMPARE(panelLanguage(userLanguages()), chosen);
+    }
 
     void settingsFile_data() {
         QTest::addColumn<QByteArray>("file"); // null: none

@@ -3,9 +3,13 @@
 // the instrument show afterwards. One interpreter runs every row.
 #include "rig.h"
 
+#include "app/language.h"
+
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QKeySequence>
 #include <QRandomGenerator>
+#include <QStatusBar>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTcpSocket>
@@ -62,7 +66,7 @@ QList<QRect> keyPlaces(MainWindow &w) {
     for (int level = 0; level < 8; ++level)
         QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     QList<QRect> places;
-    for (QPushButton *key : w.findChildren<QPushButton *>())
+    for (QPushButton *key : w.centralWidget()->findChildren<QPushButton *>())
         places << (key->isVisible() ? QRect(key->mapTo(&w, QPoint()), key->size()) : QRect());
     return places;
 }
@@ -76,6 +80,77 @@ bool showsWholeText(QWidget *part) {
                key->style()->subElementRect(QStyle::SE_PushButtonContents, &frame, key).width();
     auto *label = qobject_cast<QLabel *>(part);
     return !label || label->fontMetrics().horizontalAdvance(label->text()) <= label->width();
+}
+
+// Events are handled until the condition holds (false after a long bound);
+// unlike QTest::qWaitFor it never sleeps between rounds, which the 300 steps
+// of the random run would pay for many times over.
+template <typename Condition> bool waitFor(Condition condition) {
+    for (QDeadlineTimer bound(20000); !condition() && !bound.hasExpired();)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    return condition();
+}
+
+// How tall the read-out's digits are drawn at its own size and look: eight
+// eights in a twin, measured by the rows that are not background.
+int digitHeight(const QLCDNumber &display) {
+    QLCDNumber twin(display.digitCount());
+    twin.setSegmentStyle(display.segmentStyle());
+    twin.setFrameStyle(display.frameStyle());
+    twin.setPalette(display.palette());
+    twin.setAutoFillBackground(true);
+    twin.resize(display.size());
+    twin.display(QString(display.digitCount(), QLatin1Char('8')));
+    const QImage image = twin.grab().toImage();
+    int top = image.height(), bottom = -1;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixel(x, y) != image.pixel(0, 0)) {
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+    return bottom - top + 1;
+}
+
+// No shown text is cut, and the digits read from a metre away.
+void checkFace(MainWindow &w) {
+    for (QWidget *part : w.findChildren<QWidget *>())
+        QVERIFY2(!part->isVisible() || showsWholeText(part), qPrintable(part->objectName()));
+    for (QLCDNumber *display : w.findChildren<QLCDNumber *>())
+        QVERIFY2(digitHeight(*display) >= 34,
+                 qPrintable(display->objectName() + QString::number(digitHeight(*display))));
+}
+
+bool isRussian(const QString &text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](QChar c) { return c.script() == QChar::Script_Cyrillic; });
+}
+
+// Every text a shown window, its menus, tables and tips show.
+QStringList shownTexts() {
+    QStringList texts;
+    for (QWidget *top : QApplication::topLevelWidgets()) {
+        if (!top->isVisible())
+            continue;
+        QList<QObject *> parts{top};
+        for (QObject *part : top->findChildren<QObject *>())
+            parts << part;
+        for (QObject *part : parts) {
+            texts << part->property("text").toString() << part->property("toolTip").toString()
+                  << part->property("statusTip").toString()
+                  << part->property("windowTitle").toString()
+                  << part->property("accessibleName").toString();
+            if (auto *bar = qobject_cast<QStatusBar *>(part))
+                texts << bar->currentMessage();
+            auto *view = qobject_cast<QAbstractItemView *>(part);
+            for (int c = 0; view && c < view->model()->columnCount(); ++c) {
+                texts << view->model()->headerData(c, Qt::Horizontal).toString();
+                for (int r = 0; r < view->model()->rowCount(); ++r)
+                    texts << view->model()->index(r, c).data().toString();
+            }
+        }
+    }
+    return texts;
 }
 
 } // namespace
@@ -107,6 +182,7 @@ private slots:
     }
     void operatorScripts_data();
     void operatorScripts();
+    void bothLanguages();
     void randomRun();
 };
 
@@ -467,17 +543,56 @@ void TestPanel::operatorScripts() {
         QCOMPARE(QString::fromLatin1(rig.settings(handles[model]).join("; ")), sent);
     // Whatever the keys read now, none has moved and no shown text is cut.
     QCOMPARE(keyPlaces(*window), face);
-    for (QWidget *part : window->findChildren<QWidget *>())
-        QVERIFY2(!part->isVisible() || showsWholeText(part), qPrintable(part->objectName()));
+    checkFace(*window);
 }
 
-// Events are handled until the condition holds (false after a long bound);
-// unlike QTest::qWaitFor it never sleeps between rounds, which the 300 steps
-// of the random run would pay for many times over.
-template <typename Condition> bool waitFor(Condition condition) {
-    for (QDeadlineTimer bound(20000); !condition() && !bound.hasExpired();)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-    return condition();
+// The same keys drive the instrument alike in Russian and in English. In
+// English no shown text is Russian (main window in each mode, menus, the
+// remote-control, journal and about windows, a client's row in the journal),
+// and the face holds in both, at the smallest and the largest window.
+void TestPanel::bothLanguages() {
+    const QString script = QStringLiteral(
+        "P1 1 . 5 U3 OK P2 5 0 U2 OK P3 7 OK Delta P1 2 0 U1 OK Delta Right AM AM FM P2 3 0 U2 OK "
+        "P3 4 0 U2 OK P1 1 U2 OK P4 1 0 U2 OK P6 slot:showJournal slot:createNetConfingWindow "
+        "slot:getInfo");
+    QList<QByteArray> sent[2];
+    for (int english : {0, 1}) {
+        qputenv("LANGUAGE", english ? "en" : "ru");
+        QCOMPARE(installPanelLanguage(), QLatin1String(english ? "en" : "ru"));
+        auto window = openAlone(0);
+        QVERIFY(window);
+        window->show();
+        const QList<QRect> face = keyPlaces(*window);
+        ModalBoxCloser closer;
+        for (const QString &token : script.split(QLatin1Char(' '))) {
+            act(*window, token, 0);
+            QVERIFY(!QTest::currentTestFailed());
+            for (const QString &text : shownTexts())
+                QVERIFY2(!english || !isRussian(text), qPrintable(token + ": " + text));
+        }
+        QVERIFY(Rig::settle(*window));
+        QCOMPARE(keyPlaces(*window), face);
+        sent[english] = rig.settings(handles[0]);
+        const quint16 tcpPort = Rig::freeTcpPort();
+        Rig::driver(*window)->setTcpPort(tcpPort);
+        Rig::driver(*window)->startServer();
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, tcpPort);
+        client.write("FREQ?\n");
+        QVERIFY(waitFor([&] { return shownTexts().join(' ').contains("127.0.0.1"); }));
+        QVERIFY2(!english || !isRussian(shownTexts().join(' ')), "a client's journal row");
+        for (QSize size : {window->minimumSize(), window->maximumSize()}) {
+            window->resize(size);
+            keyPlaces(*window); // laid out anew
+            checkFace(*window);
+        }
+        Rig::driver(*window)->stopServer();
+        QApplication::closeAllWindows(); // the about window has no parent
+    }
+    qunsetenv("LANGUAGE");
+    installPanelLanguage();
+    QCOMPARE(sent[1], sent[0]);
+    QVERIFY2(sent[0].size() > 8, sent[0].join("; ").constData());
 }
 
 // A seeded random run of operator actions, changes at the instrument, a
