@@ -178,6 +178,9 @@ private slots:
         QTest::newRow("LANGUAGE=en") << QByteArray("en") << QByteArray() << QByteArray("C") << "en";
         QTest::newRow("English locale")
             << QByteArray() << QByteArray() << QByteArray("en_GB.UTF-8") << "en";
+        QTest::newRow("LC_ALL=C ends the search")
+            << QByteArray() << QByteArray("C") << QByteArray("en_US.UTF-8") << "ru";
+        QTest::newRow("capitals") << QByteArray("EN_us") << QByteArray() << QByteArray() << "en";
         QTest::newRow("LC_ALL before LANG")
             << QByteArray() << QByteArray("ru_RU.UTF-8") << QByteArray("en_US.UTF-8") << "ru";
         QTest::newRow("LANGUAGE before the locale")

@@ -4,6 +4,7 @@
 #include "rig.h"
 
 #include "app/language.h"
+#include "journal/journalwindow.h"
 
 #include <QAbstractItemView>
 #include <QAccessible>
@@ -549,14 +550,16 @@ void TestPanel::operatorScripts() {
 // The same keys drive the instrument alike in Russian and in English. In
 // English no shown text is Russian (main window in each mode, menus, the
 // remote-control, journal and about windows, a client's row in the journal),
-// and the face holds in both, at the smallest and the largest window.
+// and after English, Russian comes back whole. After every key no text is cut
+// and the digits stay large, and so at the smallest and the largest window.
+// The journal's saved file keeps its own words in both languages.
 void TestPanel::bothLanguages() {
     const QString script = QStringLiteral(
-        "P1 1 . 5 U3 OK P2 5 0 U2 OK P3 7 OK Delta P1 2 0 U1 OK Delta Right AM AM FM P2 3 0 U2 OK "
-        "P3 4 0 U2 OK P1 1 U2 OK P4 1 0 U2 OK P6 slot:showJournal slot:createNetConfingWindow "
-        "slot:getInfo");
+        "P1 3 0 0 0 0 U1 OK P1 1 . 5 U3 OK P2 5 0 U3 C 5 0 U2 OK P3 7 OK Delta P1 2 0 U1 OK "
+        "Delta Right AM AM FM P2 3 0 U2 OK P3 4 0 U2 OK P1 1 U2 OK P4 1 0 U2 OK P6 "
+        "slot:showJournal slot:createNetConfingWindow slot:getInfo");
     QList<QByteArray> sent[2];
-    for (int english : {0, 1}) {
+    for (int english : {1, 0}) {
         qputenv("LANGUAGE", english ? "en" : "ru");
         QCOMPARE(installPanelLanguage(), QLatin1String(english ? "en" : "ru"));
         auto window = openAlone(0);
@@ -566,9 +569,13 @@ void TestPanel::bothLanguages() {
         ModalBoxCloser closer;
         for (const QString &token : script.split(QLatin1Char(' '))) {
             act(*window, token, 0);
-            QVERIFY(!QTest::currentTestFailed());
-            for (const QString &text : shownTexts())
+            keyPlaces(*window); // laid out anew
+            checkFace(*window);
+            const QStringList texts = shownTexts();
+            QVERIFY2(isRussian(texts.join(' ')) == !english, qPrintable(token));
+            for (const QString &text : texts)
                 QVERIFY2(!english || !isRussian(text), qPrintable(token + ": " + text));
+            QVERIFY(!QTest::currentTestFailed());
         }
         QVERIFY(Rig::settle(*window));
         QCOMPARE(keyPlaces(*window), face);
@@ -579,18 +586,27 @@ void TestPanel::bothLanguages() {
         QTcpSocket client;
         client.connectToHost(QHostAddress::LocalHost, tcpPort);
         client.write("FREQ?\n");
-        QVERIFY(waitFor([&] { return shownTexts().join(' ').contains("127.0.0.1"); }));
+        const QString clientWord = english ? "Client 127.0.0.1:" : "Клиент 127.0.0.1:";
+        QVERIFY(waitFor([&] { return shownTexts().join(' ').contains(clientWord); }));
         QVERIFY2(!english || !isRussian(shownTexts().join(' ')), "a client's journal row");
+        QTemporaryDir folder;
+        QString why;
+        const QString saved = folder.filePath("journal.txt");
+        QVERIFY2(window->findChild<JournalWindow *>()->saveTo(saved, why), qPrintable(why));
+        QFile file(saved);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        QVERIFY2(text.contains("\tПанель\t") && text.contains("\tКлиент 127.0.0.1:"),
+                 qPrintable(text));
         for (QSize size : {window->minimumSize(), window->maximumSize()}) {
             window->resize(size);
-            keyPlaces(*window); // laid out anew
+            keyPlaces(*window);
             checkFace(*window);
         }
         Rig::driver(*window)->stopServer();
         QApplication::closeAllWindows(); // the about window has no parent
     }
     qunsetenv("LANGUAGE");
-    installPanelLanguage();
     QCOMPARE(sent[1], sent[0]);
     QVERIFY2(sent[0].size() > 8, sent[0].join("; ").constData());
 }
