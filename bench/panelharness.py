@@ -97,7 +97,7 @@ class XServer:
         self.env = dict(os.environ)
         for name in ("QT_QPA_PLATFORM", "LD_PRELOAD", "UMOCKDEV_DIR", "WAYLAND_DISPLAY"):
             self.env.pop(name, None)
-        self.env.update(DISPLAY=":" + number, LANG="C.UTF-8", LC_ALL="C.UTF-8",
+        self.env.update(DISPLAY=":" + number, LANG="C.UTF-8", LC_ALL="C.UTF-8", LANGUAGE="",
                         XDG_RUNTIME_DIR=runtime, QT_QPA_PLATFORM="xcb")
 
     def run(self, *args, check=True):

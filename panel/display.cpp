@@ -49,7 +49,8 @@ QString label(int code) {
     case Gigahertz:
         return QCoreApplication::translate("MainWindow", "ГГц");
     case Second:
-        return QStringLiteral("c"); // Latin c, as the instrument labels it
+        // Latin c, as the instrument labels it
+        return QCoreApplication::translate("MainWindow", "c", "seconds");
     case Millisecond:
         return QCoreApplication::translate("MainWindow", "мс");
     default:

@@ -556,8 +556,9 @@ void TestPanel::operatorScripts() {
 void TestPanel::bothLanguages() {
     const QString script = QStringLiteral(
         "P1 3 0 0 0 0 U1 OK P1 1 . 5 U3 OK P2 5 0 U3 C 5 0 U2 OK P3 7 OK Delta P1 2 0 U1 OK "
-        "Delta Right AM AM FM P2 3 0 U2 OK P3 4 0 U2 OK P1 1 U2 OK P4 1 0 U2 OK P6 "
+        "Delta Right AM AM FM P2 3 0 U2 OK P3 4 0 U2 OK P1 1 U2 OK P4 1 0 U2 OK U1 P1 P4 P6 "
         "slot:showJournal slot:createNetConfingWindow slot:getInfo");
+    const QStringList englishUnits = {"", "V", "mV", "dBmV", "dB", "kHz", "MHz", "GHz", "s", "ms"};
     QList<QByteArray> sent[2];
     for (int english : {1, 0}) {
         qputenv("LANGUAGE", english ? "en" : "ru");
@@ -567,12 +568,15 @@ void TestPanel::bothLanguages() {
         window->show();
         const QList<QRect> face = keyPlaces(*window);
         ModalBoxCloser closer;
+        Ui::MainWindow &ui = Rig::ui(*window);
         for (const QString &token : script.split(QLatin1Char(' '))) {
             act(*window, token, 0);
             keyPlaces(*window); // laid out anew
             checkFace(*window);
             const QStringList texts = shownTexts();
             QVERIFY2(isRussian(texts.join(' ')) == !english, qPrintable(token));
+            for (QLabel *unit : {ui.label_FreqUnit, ui.label_AmpUnit, ui.label_ParamUnit})
+                QVERIFY2(!english || englishUnits.contains(unit->text()), qPrintable(unit->text()));
             for (const QString &text : texts)
                 QVERIFY2(!english || !isRussian(text), qPrintable(token + ": " + text));
             QVERIFY(!QTest::currentTestFailed());

@@ -545,6 +545,11 @@
         <source>развертку</source>
         <translation>the sweep</translation>
     </message>
+    <message>
+        <source>c</source>
+        <comment>seconds</comment>
+        <translation>s</translation>
+    </message>
 </context>
 <context>
     <name>rfgen::Generator</name>
