@@ -7,6 +7,7 @@
 #include <QClipboard>
 #include <QFileDialog>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QPushButton>
@@ -15,6 +16,8 @@
 #include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QVBoxLayout>
+
+#include <iterator>
 
 using rfgen::Exchange;
 
@@ -34,14 +37,17 @@ const char *const journalWords[] = {
 };
 
 QString shownField(const Exchange &exchange, int column) {
+    static const QHash<QString, const char *> words = [] {
+        QHash<QString, const char *> byText;
+        for (const char *word : journalWords)
+            byText.insert(QString::fromUtf8(word), word);
+        return byText;
+    }();
     const QString field = rfgen::journal::field(exchange, column);
-    const QString word = field.section(QLatin1Char(' '), 0, 0);
     if (column == 1 && exchange.origin == Exchange::Origin::Client)
-        return CommandJournal::tr("Клиент") + field.mid(word.size());
-    for (const char *own : journalWords)
-        if (field == QString::fromUtf8(own))
-            return CommandJournal::tr(own);
-    return field;
+        return CommandJournal::tr("Клиент") + field.mid(field.indexOf(QLatin1Char(' ')));
+    const char *word = words.value(field);
+    return word ? CommandJournal::tr(word) : field;
 }
 } // namespace
 
@@ -124,7 +130,7 @@ QVariant CommandJournal::headerData(int section, Qt::Orientation orientation, in
         return QVariant();
     static const char *const titles[] = {QT_TR_NOOP("Время"), QT_TR_NOOP("Источник"),
                                          QT_TR_NOOP("Команда"), QT_TR_NOOP("Ответ")};
-    return section >= 0 && section < 4 ? tr(titles[section]) : QString();
+    return section >= 0 && section < int(std::size(titles)) ? tr(titles[section]) : QString();
 }
 
 // ------------------------------------------------------------------ window

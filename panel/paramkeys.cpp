@@ -11,7 +11,6 @@ namespace {
 void fixWidthFor(QLabel *label, const QStringList &texts) {
     reserveWidthFor(label, texts);
     label->setFixedWidth(label->minimumWidth());
-    label->setSizePolicy(QSizePolicy::Fixed, label->sizePolicy().verticalPolicy());
 }
 
 // Unit key texts, shown through tr() in the panel's language.

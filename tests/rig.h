@@ -108,6 +108,11 @@ public:
     // a twin of the same look given the expected text.
     static bool draws(QLCDNumber &display, const QString &text) {
         const QImage shown = display.grab().toImage(); // may lay the read-out out anew
+        return shown == twinDrawing(display, text);
+    }
+
+    // What a read-out of this look and size draws for the text.
+    static QImage twinDrawing(const QLCDNumber &display, const QString &text) {
         QLCDNumber twin(display.digitCount());
         twin.setSmallDecimalPoint(display.smallDecimalPoint());
         twin.setSegmentStyle(display.segmentStyle());
@@ -117,7 +122,7 @@ public:
         twin.setEnabled(display.isEnabled());
         twin.resize(display.size());
         twin.display(text);
-        return shown == twin.grab().toImage();
+        return twin.grab().toImage();
     }
 
     // The window's insides that the tests read.

@@ -62,10 +62,15 @@ private:
     const double value;
 };
 
-// Where each key is (hidden: null) once the layouts took new texts, level by level.
-QList<QRect> keyPlaces(MainWindow &w) {
+// The layouts take new texts and sizes, level by level.
+void layOut() {
     for (int level = 0; level < 8; ++level)
         QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+}
+
+// Where each key is (hidden: null) once laid out.
+QList<QRect> keyPlaces(MainWindow &w) {
+    layOut();
     QList<QRect> places;
     for (QPushButton *key : w.centralWidget()->findChildren<QPushButton *>())
         places << (key->isVisible() ? QRect(key->mapTo(&w, QPoint()), key->size()) : QRect());
@@ -95,14 +100,7 @@ template <typename Condition> bool waitFor(Condition condition) {
 // How tall the read-out's digits are drawn at its own size and look: eight
 // eights in a twin, measured by the rows that are not background.
 int digitHeight(const QLCDNumber &display) {
-    QLCDNumber twin(display.digitCount());
-    twin.setSegmentStyle(display.segmentStyle());
-    twin.setFrameStyle(display.frameStyle());
-    twin.setPalette(display.palette());
-    twin.setAutoFillBackground(true);
-    twin.resize(display.size());
-    twin.display(QString(display.digitCount(), QLatin1Char('8')));
-    const QImage image = twin.grab().toImage();
+    const QImage image = Rig::twinDrawing(display, QString(display.digitCount(), QLatin1Char('8')));
     int top = image.height(), bottom = -1;
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
@@ -571,7 +569,7 @@ void TestPanel::bothLanguages() {
         Ui::MainWindow &ui = Rig::ui(*window);
         for (const QString &token : script.split(QLatin1Char(' '))) {
             act(*window, token, 0);
-            keyPlaces(*window); // laid out anew
+            layOut();
             checkFace(*window);
             const QStringList texts = shownTexts();
             QVERIFY2(isRussian(texts.join(' ')) == !english, qPrintable(token));
@@ -604,7 +602,8 @@ void TestPanel::bothLanguages() {
                  qPrintable(text));
         for (QSize size : {window->minimumSize(), window->maximumSize()}) {
             window->resize(size);
-            keyPlaces(*window);
+            QVERIFY(waitFor([&] { return window->centralWidget()->width() > size.width() - 30; }));
+            layOut();
             checkFace(*window);
         }
         Rig::driver(*window)->stopServer();
